@@ -1,0 +1,180 @@
+#include "driver/config.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include <INIReader.h>
+#include <fmt/format.h>
+#include <spdlog/spdlog.h>
+
+#include "platform/host_root.h"
+#include "platform/self.h"
+
+namespace {
+
+bool is_readable_file(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+// Percent-encodes what may not stand in the user-information part of a URL.
+std::string url_escape(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+      out += static_cast<char>(c);
+    else
+      out += fmt::format("%{:02X}", c);
+  }
+  return out;
+}
+
+// Builds the broker address from the [AMQP] values; an error text when they
+// cannot make a usable address.
+std::string make_amqp_url(const Config& c, std::string& error) {
+  error.clear();
+  if (c.amqp_host.empty()) {
+    error = "no AMQP host configured";
+    return {};
+  }
+  for (unsigned char ch : c.amqp_host) {
+    if (std::isspace(ch) || ch == '/' || ch == '@' || ch == '?' || ch == '#') {
+      error = fmt::format("bad AMQP host '{}'", c.amqp_host);
+      return {};
+    }
+  }
+  if (c.amqp_port < 1 || c.amqp_port > 65535) {
+    error = fmt::format("bad AMQP port {}", c.amqp_port);
+    return {};
+  }
+  if (c.heartbeats < 0) {
+    error = fmt::format("bad AMQP heartbeats {}", c.heartbeats);
+    return {};
+  }
+  std::string auth;
+  if (!c.amqp_user.empty())
+    auth = url_escape(c.amqp_user) + ":" + url_escape(c.amqp_password) + "@";
+  std::string vhost = c.amqp_vhost.empty() || c.amqp_vhost == "/" ? "" : url_escape(c.amqp_vhost);
+  return fmt::format("amqp://{}{}:{}/{}", auth, c.amqp_host, c.amqp_port, vhost);
+}
+
+}  // namespace
+
+Config& Config::instance() {
+  static Config config;
+  return config;
+}
+
+std::string Config::find_config_file() {
+  const std::string name = std::string(program_name) + ".config";
+  std::vector<std::string> dirs;
+  std::string exe = platform::executable_path();
+  if (!exe.empty()) dirs.push_back(std::filesystem::path(exe).parent_path().string());
+  dirs.push_back(platform::host_path("/usr/local/etc"));
+  dirs.push_back(platform::host_path("/etc"));
+  for (const auto& dir : dirs) {
+    std::string path = dir + "/" + name;
+    if (is_readable_file(path)) return path;
+  }
+  return {};
+}
+
+bool Config::load() {
+  if (config_path.empty()) config_path = find_config_file();
+
+  // Everything read from the file starts again from its default.
+  Config fresh;
+  const std::string old_url = amqp_url;
+  log_level = fresh.log_level;
+  amqp_host = fresh.amqp_host;
+  amqp_user = fresh.amqp_user;
+  amqp_password = fresh.amqp_password;
+  amqp_vhost = fresh.amqp_vhost;
+  amqp_port = fresh.amqp_port;
+  exchange = fresh.exchange;
+  event_key = fresh.event_key;
+  publish_queue = fresh.publish_queue;
+  cmd_queue = fresh.cmd_queue;
+  heartbeats = fresh.heartbeats;
+  pools_root = fresh.pools_root;
+  state_dir = fresh.state_dir;
+  pool_config_file = fresh.pool_config_file;
+  mq_max_msg_size_kb = fresh.mq_max_msg_size_kb;
+  nvmf_allow_any_host = fresh.nvmf_allow_any_host;
+  parallel = fresh.parallel;
+
+  bool read = false;
+  if (config_path.empty()) {
+    spdlog::warn("### Configuration file {}.config not found, the defaults are used", program_name);
+  } else {
+    INIReader ini(config_path);
+    int err = ini.ParseError();
+    if (err < 0) {
+      spdlog::error("### Can't read configuration file '{}', the defaults are used", config_path);
+    } else if (err > 0) {
+      spdlog::error("### Configuration file '{}' is malformed at line {}, the defaults are used",
+                    config_path, err);
+    } else {
+      read = true;
+      log_level = ini.Get("LOG", "level", log_level);
+      amqp_host = ini.Get("AMQP", "Host", amqp_host);
+      amqp_user = ini.Get("AMQP", "User", amqp_user);
+      amqp_password = ini.Get("AMQP", "Password", amqp_password);
+      amqp_vhost = ini.Get("AMQP", "Vhost", amqp_vhost);
+      amqp_port = static_cast<int>(ini.GetInteger("AMQP", "Port", amqp_port));
+      exchange = ini.Get("AMQP", "Exchange", exchange);
+      event_key = ini.Get("AMQP", "EventKey", event_key);
+      publish_queue = ini.Get("AMQP", "PublishQueue", publish_queue);
+      cmd_queue = ini.Get("AMQP", "CmdQueue", cmd_queue);
+      heartbeats = static_cast<int>(ini.GetInteger("AMQP", "Heartbeats", heartbeats));
+      pools_root = ini.Get("POOL", "RootDir", pools_root);
+      state_dir = ini.Get("POOL", "StateDir", state_dir);
+      pool_config_file = ini.Get("POOL", "ConfigFile", pool_config_file);
+      mq_max_msg_size_kb = ini.GetInteger("RUN", "MqMaxMsgSizeKb", mq_max_msg_size_kb);
+      nvmf_allow_any_host = ini.GetBoolean("RUN", "NVMfAllowAnyHost", nvmf_allow_any_host);
+      if (lower(ini.Get("RUN", "PoolPerformance", "parallel")) == "serial") parallel = false;
+    }
+  }
+  if (serial_option) parallel = false;
+  if (parallel_option) parallel = true;
+  if (mq_max_msg_size_kb < 1) {
+    spdlog::warn("### Bad [RUN] MqMaxMsgSizeKb {}, 128 is used", mq_max_msg_size_kb);
+    mq_max_msg_size_kb = 128;
+  }
+
+  std::string error;
+  std::string url = make_amqp_url(*this, error);
+  if (error.empty()) {
+    amqp_url = url;
+    amqp_error.clear();
+  } else {
+    amqp_url = old_url;  // a bad address is never applied
+    amqp_error = error;
+  }
+  return read;
+}
+
+std::string Config::effective_log_level() const {
+  return cli_log_level.empty() ? log_level : cli_log_level;
+}
+
+std::string pool_state_dir(const Config& config, const std::string& pool) {
+  return config.pools_root + "/" + pool + "/" + config.state_dir;
+}
+
+std::string load_pool_config(const Config& config, const std::string& pool) {
+  std::string path = platform::host_path(config.pools_root + "/" + pool + "/.internal/etc/" +
+                                         config.pool_config_file);
+  INIReader ini(path);
+  if (ini.ParseError() != 0) {
+    spdlog::error("Can't load pool config file: '{}'", path);
+    return {};
+  }
+  return ini.Get("", "ConsumeQueue", "");
+}
