@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
 
 #include <INIReader.h>
 #include <fmt/format.h>
@@ -44,7 +45,7 @@ std::string make_amqp_url(const Config& c, std::string& error) {
     return {};
   }
   for (unsigned char ch : c.amqp_host) {
-    if (std::isspace(ch) || ch == '/' || ch == '@' || ch == '?' || ch == '#') {
+    if (std::isspace(ch) || ch == '/' || ch == '@' || ch == '?' || ch == '#' || ch == '%') {
       error = fmt::format("bad AMQP host '{}'", c.amqp_host);
       return {};
     }
@@ -60,8 +61,14 @@ std::string make_amqp_url(const Config& c, std::string& error) {
   std::string auth;
   if (!c.amqp_user.empty())
     auth = url_escape(c.amqp_user) + ":" + url_escape(c.amqp_password) + "@";
-  std::string vhost = c.amqp_vhost.empty() || c.amqp_vhost == "/" ? "" : url_escape(c.amqp_vhost);
-  return fmt::format("amqp://{}{}:{}/{}", auth, c.amqp_host, c.amqp_port, vhost);
+  // An IPv6 address stands in brackets.
+  std::string host = c.amqp_host;
+  if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
+  // No path selects the broker's default vhost "/"; "amqp://host/" would name
+  // the empty vhost instead.
+  std::string vhost =
+      c.amqp_vhost.empty() || c.amqp_vhost == "/" ? "" : "/" + url_escape(c.amqp_vhost);
+  return fmt::format("amqp://{}{}:{}{}", auth, host, c.amqp_port, vhost);
 }
 
 }  // namespace
@@ -88,9 +95,26 @@ std::string Config::find_config_file() {
 bool Config::load() {
   if (config_path.empty()) config_path = find_config_file();
 
-  // Everything read from the file starts again from its default.
-  Config fresh;
-  const std::string old_url = amqp_url;
+  std::optional<INIReader> ini;
+  if (config_path.empty()) {
+    spdlog::warn("### Configuration file {}.config not found", program_name);
+  } else {
+    ini.emplace(config_path);
+    int err = ini->ParseError();
+    if (err < 0)
+      spdlog::error("### Can't read configuration file '{}'", config_path);
+    else if (err > 0)
+      spdlog::error("### Configuration file '{}' is malformed at line {}", config_path, err);
+    if (err != 0) ini.reset();
+  }
+  if (!ini && file_read) {
+    spdlog::warn("### The configuration in use is kept");
+    return false;
+  }
+  if (!ini) spdlog::warn("### The default configuration is used");
+
+  // Everything the file sets starts again from its default.
+  const Config fresh;
   log_level = fresh.log_level;
   amqp_host = fresh.amqp_host;
   amqp_user = fresh.amqp_user;
@@ -109,43 +133,32 @@ bool Config::load() {
   nvmf_allow_any_host = fresh.nvmf_allow_any_host;
   parallel = fresh.parallel;
 
-  bool read = false;
-  if (config_path.empty()) {
-    spdlog::warn("### Configuration file {}.config not found, the defaults are used", program_name);
-  } else {
-    INIReader ini(config_path);
-    int err = ini.ParseError();
-    if (err < 0) {
-      spdlog::error("### Can't read configuration file '{}', the defaults are used", config_path);
-    } else if (err > 0) {
-      spdlog::error("### Configuration file '{}' is malformed at line {}, the defaults are used",
-                    config_path, err);
-    } else {
-      read = true;
-      log_level = ini.Get("LOG", "level", log_level);
-      amqp_host = ini.Get("AMQP", "Host", amqp_host);
-      amqp_user = ini.Get("AMQP", "User", amqp_user);
-      amqp_password = ini.Get("AMQP", "Password", amqp_password);
-      amqp_vhost = ini.Get("AMQP", "Vhost", amqp_vhost);
-      amqp_port = static_cast<int>(ini.GetInteger("AMQP", "Port", amqp_port));
-      exchange = ini.Get("AMQP", "Exchange", exchange);
-      event_key = ini.Get("AMQP", "EventKey", event_key);
-      publish_queue = ini.Get("AMQP", "PublishQueue", publish_queue);
-      cmd_queue = ini.Get("AMQP", "CmdQueue", cmd_queue);
-      heartbeats = static_cast<int>(ini.GetInteger("AMQP", "Heartbeats", heartbeats));
-      pools_root = ini.Get("POOL", "RootDir", pools_root);
-      state_dir = ini.Get("POOL", "StateDir", state_dir);
-      pool_config_file = ini.Get("POOL", "ConfigFile", pool_config_file);
-      mq_max_msg_size_kb = ini.GetInteger("RUN", "MqMaxMsgSizeKb", mq_max_msg_size_kb);
-      nvmf_allow_any_host = ini.GetBoolean("RUN", "NVMfAllowAnyHost", nvmf_allow_any_host);
-      if (lower(ini.Get("RUN", "PoolPerformance", "parallel")) == "serial") parallel = false;
-    }
+  if (ini) {
+    file_read = true;
+    log_level = ini->Get("LOG", "level", log_level);
+    amqp_host = ini->Get("AMQP", "Host", amqp_host);
+    amqp_user = ini->Get("AMQP", "User", amqp_user);
+    amqp_password = ini->Get("AMQP", "Password", amqp_password);
+    amqp_vhost = ini->Get("AMQP", "Vhost", amqp_vhost);
+    amqp_port = static_cast<int>(ini->GetInteger("AMQP", "Port", amqp_port));
+    exchange = ini->Get("AMQP", "Exchange", exchange);
+    event_key = ini->Get("AMQP", "EventKey", event_key);
+    publish_queue = ini->Get("AMQP", "PublishQueue", publish_queue);
+    cmd_queue = ini->Get("AMQP", "CmdQueue", cmd_queue);
+    heartbeats = static_cast<int>(ini->GetInteger("AMQP", "Heartbeats", heartbeats));
+    pools_root = ini->Get("POOL", "RootDir", pools_root);
+    state_dir = ini->Get("POOL", "StateDir", state_dir);
+    pool_config_file = ini->Get("POOL", "ConfigFile", pool_config_file);
+    mq_max_msg_size_kb = ini->GetInteger("RUN", "MqMaxMsgSizeKb", mq_max_msg_size_kb);
+    nvmf_allow_any_host = ini->GetBoolean("RUN", "NVMfAllowAnyHost", nvmf_allow_any_host);
+    if (lower(ini->Get("RUN", "PoolPerformance", "parallel")) == "serial") parallel = false;
   }
   if (serial_option) parallel = false;
   if (parallel_option) parallel = true;
   if (mq_max_msg_size_kb < 1) {
-    spdlog::warn("### Bad [RUN] MqMaxMsgSizeKb {}, 128 is used", mq_max_msg_size_kb);
-    mq_max_msg_size_kb = 128;
+    spdlog::warn("### Bad [RUN] MqMaxMsgSizeKb {}, {} is used", mq_max_msg_size_kb,
+                 fresh.mq_max_msg_size_kb);
+    mq_max_msg_size_kb = fresh.mq_max_msg_size_kb;
   }
 
   std::string error;
@@ -154,10 +167,9 @@ bool Config::load() {
     amqp_url = url;
     amqp_error.clear();
   } else {
-    amqp_url = old_url;  // a bad address is never applied
-    amqp_error = error;
+    amqp_error = error;  // a bad address is never applied: amqp_url stays
   }
-  return read;
+  return ini.has_value();
 }
 
 std::string Config::effective_log_level() const {

@@ -1,0 +1,18 @@
+#include "app/amqp_mq_callback.h"
+
+#include <spdlog/spdlog.h>
+
+#include "ipc/mq_send.h"
+
+void AmqpMqCallback::on_message(const std::string& body, const std::string& correlation_id,
+                                const std::string& reply_to) {
+  std::string error = mq_send_amqp_request(body, correlation_id, reply_to);
+  if (!error.empty()) spdlog::error("### MQ send error: {}; {} {}", error, __FILE__, __LINE__);
+}
+
+void AmqpMqCallback::on_event(const std::string& pool, bool started) {
+  // The consumer state of the pool's queue, as a pool record: command
+  // "consume", status 1 when the consumer has started, else 0.
+  std::string error = mq_send_pool_status(pool, "consume", started ? 1 : 0);
+  if (!error.empty()) spdlog::error("### MQ send error: {}; {} {}", error, __FILE__, __LINE__);
+}
