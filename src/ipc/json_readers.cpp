@@ -1,6 +1,7 @@
 #include "ipc/json_readers.h"
 
 #include <charconv>
+#include <limits>
 
 namespace {
 
@@ -22,14 +23,18 @@ std::string json_string_or(const nlohmann::json& j, const std::string& key,
   return fallback;
 }
 
-int64_t json_int_or(const nlohmann::json& j, const std::string& key, int64_t fallback) {
+std::optional<int64_t> json_int_opt(const nlohmann::json& j, const std::string& key) {
   const nlohmann::json* v = member(j, key);
-  if (!v) return fallback;
+  if (!v) return std::nullopt;
+  if (v->is_number_unsigned()) {
+    uint64_t u = v->get<uint64_t>();
+    if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+    return static_cast<int64_t>(u);
+  }
   if (v->is_number_integer()) return v->get<int64_t>();
-  if (v->is_number_unsigned()) return static_cast<int64_t>(v->get<uint64_t>());
   if (v->is_number_float()) {
     double d = v->get<double>();
-    if (d != d || d > 9.2e18 || d < -9.2e18) return fallback;
+    if (d != d || d > 9.2e18 || d < -9.2e18) return std::nullopt;
     return static_cast<int64_t>(d);
   }
   if (v->is_string()) {
@@ -38,7 +43,34 @@ int64_t json_int_or(const nlohmann::json& j, const std::string& key, int64_t fal
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     if (ec == std::errc() && end == s.data() + s.size() && !s.empty()) return out;
   }
-  return fallback;
+  return std::nullopt;
+}
+
+int64_t json_int_or(const nlohmann::json& j, const std::string& key, int64_t fallback) {
+  return json_int_opt(j, key).value_or(fallback);
+}
+
+std::optional<int32_t> json_int32_opt(const nlohmann::json& j, const std::string& key) {
+  std::optional<int64_t> v = json_int_opt(j, key);
+  if (!v || *v < std::numeric_limits<int32_t>::min() || *v > std::numeric_limits<int32_t>::max())
+    return std::nullopt;
+  return static_cast<int32_t>(*v);
+}
+
+int32_t json_int32_or(const nlohmann::json& j, const std::string& key, int32_t fallback) {
+  return json_int32_opt(j, key).value_or(fallback);
+}
+
+std::string json_document_or(const nlohmann::json& j, const std::string& key,
+                             const std::string& fallback) {
+  const nlohmann::json* v = member(j, key);
+  if (!v) return fallback;
+  if (v->is_string()) return v->get<std::string>();
+  return json_compact_text(*v);
+}
+
+std::string json_compact_text(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool json_bool_or(const nlohmann::json& j, const std::string& key, bool fallback) {
@@ -52,4 +84,19 @@ bool json_bool_or(const nlohmann::json& j, const std::string& key, bool fallback
     if (s == "false" || s == "0") return false;
   }
   return fallback;
+}
+
+std::optional<nlohmann::json> json_parse_object(const std::string& text, std::string* error) {
+  nlohmann::json j;
+  try {
+    j = nlohmann::json::parse(text);
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return std::nullopt;
+  }
+  if (!j.is_object()) {
+    if (error) *error = "not a JSON object";
+    return std::nullopt;
+  }
+  return j;
 }
