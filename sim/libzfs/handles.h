@@ -1,0 +1,63 @@
+// The stand-in's handles, and running one operation on the locked model.
+#pragma once
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "sim/include/libzfs.h"
+#include "sim/libzfs/errors.h"
+#include "sim/libzfs/state_file.h"
+#include "sim/libzfs/zfs_model.h"
+
+struct libzfs_handle {
+  std::string root;  // the host root the model lives under
+  int error = EZFS_SUCCESS;
+  std::string description = "no error";
+  bool print = false;
+  // The pool of the last dataset or pool operation that succeeded: where
+  // zpool_log_history writes.
+  std::string last_pool;
+};
+
+struct zfs_handle {
+  libzfs_handle* hdl;
+  std::string name;
+  zfs_type_t type;
+};
+
+struct zpool_handle {
+  libzfs_handle* hdl;
+  std::string name;
+};
+
+namespace zfs_sim {
+
+// Keeps `failure` as the handle's last error (and prints "action: text"
+// while printing is on). Returns -1.
+int record(libzfs_handle* hdl, const std::string& action, const Failure& failure);
+
+// Records EZFS_NOTSUP for an entry point the stand-in does not model.
+int unsupported(libzfs_handle* hdl, const char* function);
+
+// Runs `op` (ZfsModel& -> Outcome) on the model under the state lock; a
+// fault injected for `function` fails the call first. Never throws.
+template <class F>
+Outcome with_model(const libzfs_handle* hdl, const char* function, F&& op) {
+  try {
+    LockedState state(hdl->root);
+    if (!state.error().empty()) return Failure{EZFS_IO, state.error()};
+    ZfsModel model(state);
+    Outcome outcome = model.take_fault(function);
+    if (!outcome) outcome = op(model);
+    std::string problem = state.commit();
+    if (!problem.empty() && !outcome) outcome = Failure{EZFS_IO, problem};
+    return outcome;
+  } catch (const std::bad_alloc&) {
+    return Failure{EZFS_NOMEM, error_text(EZFS_NOMEM)};
+  } catch (const std::exception& e) {
+    return Failure{EZFS_UNKNOWN, std::string("damaged libzfs state: ") + e.what()};
+  }
+}
+
+}  // namespace zfs_sim
