@@ -19,6 +19,7 @@
 #include "app/service_control.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "hostlib/host_library_check.h"
 #include "driver/logger.h"
 #include "driver/process_utils.h"
 #include "platform/kmod.h"
@@ -29,8 +30,6 @@ namespace {
 // Whether the host libraries (libnvpair, libnv, libzfs, libvmmapi) load with
 // every function the controller needs. Stand-in until the host-library
 // bindings provide the real check.
-bool check_host_libraries() { return true; }
-
 void terminate_handler() {
   std::string what = "unknown exception";
   if (auto e = std::current_exception()) {
@@ -113,7 +112,9 @@ int Driver::start() {
       return 1;
     }
   }
-  if (!check_host_libraries()) return 1;
+  HostLibraryCheck libraries = check_host_libraries();
+  libraries.log();
+  if (!libraries.passed()) return 1;
 
   ServiceProcesses running = find_service_processes();
   if (running.complete()) {

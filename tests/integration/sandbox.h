@@ -26,12 +26,15 @@ struct RunResult {
 
 class Sandbox {
  public:
-  Sandbox() {
+  // `layout` is passed on to scripts/sandbox, e.g. {"--pool", "z05", "--vms", "3"}.
+  explicit Sandbox(const std::vector<std::string>& layout = {}) {
     // Orphaned service processes become our children, so that we reap them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     std::string pattern = (std::filesystem::temp_directory_path() / "ombrix-sandbox-XXXXXX").string();
     if (char* made = ::mkdtemp(pattern.data())) dir_ = made;
-    made_ = run_program(OMBRIX_SOURCE_DIR "/scripts/sandbox", {dir_});
+    std::vector<std::string> args{dir_};
+    args.insert(args.end(), layout.begin(), layout.end());
+    made_ = run_program(OMBRIX_SOURCE_DIR "/scripts/sandbox", args);
     ::setenv("OMBRIX_ROOT", dir_.c_str(), 1);
     platform::reload_host_root_for_tests();
   }
