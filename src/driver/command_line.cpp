@@ -32,8 +32,10 @@ bool is_action_word(std::string_view word) {
   return contains(kTopActions, word) || contains(kVmActions, word) || contains(kPoolActions, word);
 }
 
+// A command line that cannot be run: the error, then the usage.
 int fail(const std::string& text) {
   std::fprintf(stderr, "Error: %s\n", text.c_str());
+  print_usage();
   return -1;
 }
 

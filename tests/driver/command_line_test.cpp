@@ -117,6 +117,7 @@ TEST(CommandLine, ErrorsEndWithFailure) {
     auto p = parse(c.words);
     EXPECT_LT(p.result, 0) << c.error;
     EXPECT_EQ(p.err, c.error);
+    EXPECT_NE(p.out.find("Usage:"), std::string::npos) << c.error;
   }
   auto p = parse({});
   EXPECT_LT(p.result, 0);
