@@ -1,0 +1,47 @@
+#include "bhwrap/bhwrap_guest_channels.h"
+
+#include <spdlog/spdlog.h>
+
+#include "bhwrap/nmdm_path.h"
+
+namespace {
+
+constexpr const char* kCloudInitGcName = "Cloud-init: SmartOS";
+
+}  // namespace
+
+bool has_cloudinit_port(const VmConfig& record) {
+  return record.gc_id == 2 || record.gc_name == kCloudInitGcName;
+}
+
+GuestSerialPorts make_guest_serial_ports(const VmConfig& record, const std::string& log_prefix,
+                                         const std::string& vm_id) {
+  std::vector<platform::NullModemPair> pairs;
+  auto make = [&](const std::string& side_a, const std::string& side_b) -> std::string {
+    std::string error;
+    auto pair = platform::NullModemPair::create(side_a, side_b, &error);
+    if (!pair) {
+      spdlog::error("{}. vm_id={} ### BhWrap: null-modem pair {}: {}", log_prefix, vm_id, side_a,
+                    error);
+      return "";
+    }
+    pairs.push_back(std::move(*pair));
+    return side_b;
+  };
+  std::string console = make(nmdm_console_path(record, "A"), nmdm_console_path(record, "B"));
+  std::string cloudinit;
+  if (has_cloudinit_port(record))
+    cloudinit = make(nmdm_cloudinit_path(record, "A"), nmdm_cloudinit_path(record, "B"));
+  return GuestSerialPorts(std::move(pairs), std::move(console), std::move(cloudinit));
+}
+
+void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port,
+                          const std::string& device) {
+  spdlog::debug("vm_id={} BhWrap: console bridge {}:{} <-> '{}' is not served by this wrapper",
+                vm_id, host, port, device);
+}
+
+void start_cloudinit_channel(const _command& command, const std::string& device) {
+  spdlog::debug("vm_id={} BhWrap: cloud-init channel on '{}' is not served by this wrapper",
+                command.vm_id, device);
+}
