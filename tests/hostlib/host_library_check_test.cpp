@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/hostlib/child_checks.h"
 
 namespace hostlib_test {
 namespace {
-
-using ::testing::ExitedWithCode;
 
 const HostLibraryStatus* find(const HostLibraryCheck& check, const std::string& name) {
   for (const HostLibraryStatus& status : check.libraries)
@@ -15,10 +13,7 @@ const HostLibraryStatus* find(const HostLibraryCheck& check, const std::string& 
   return nullptr;
 }
 
-class HostLibraryCheckTest : public ::testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class HostLibraryCheckTest : public ChildCheckTest {};
 
 TEST_F(HostLibraryCheckTest, PassesWhenEveryLibraryIsComplete) {
   Links links = stand_in_links();
@@ -37,7 +32,7 @@ TEST_F(HostLibraryCheckTest, PassesWhenEveryLibraryIsComplete) {
                 const HostLibraryStatus* vmmapi = find(check, "libvmmapi");
                 c.expect(vmmapi && !vmmapi->required, "libvmmapi is not required");
                 c.expect(check.messages().at(2) ==
-                             " * Host library libzfs loaded from " + root.path() + "/lib/libzfs.so.4",
+                             " * Host library libzfs loaded from " + root.dir() + "/lib/libzfs.so.4",
                          "libzfs message: " + check.messages().at(2));
               }),
               ExitedWithCode(0), "");
@@ -63,12 +58,12 @@ TEST_F(HostLibraryCheckTest, NamesWhatIsMissingAndFails) {
         c.expect(nv && !nv->loaded && !nv->load_error.empty() && nv->missing.size() == 8,
                  "libnv did not load and lacks everything");
         std::vector<std::string> lines = check.messages();
-        c.expect(lines.at(0) == "!!! Host library libnvpair (" + root.path() +
+        c.expect(lines.at(0) == "!!! Host library libnvpair (" + root.dir() +
                                     "/lib/libnvpair.so.3) lacks 3 function(s): nvlist_free, "
                                     "nvlist_add_string, nvpair_name",
                  "libnvpair message: " + lines.at(0));
         c.expect(lines.at(1).starts_with("!!! Host library libnv cannot be loaded from " +
-                                         root.path() + "/lib/libnv.so.1: "),
+                                         root.dir() + "/lib/libnv.so.1: "),
                  "libnv message: " + lines.at(1));
       }),
       ExitedWithCode(0), "");

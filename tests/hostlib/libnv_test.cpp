@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/hostlib/child_checks.h"
 
 namespace hostlib_test {
 namespace {
 
-using ::testing::ExitedWithCode;
-
-class LibnvBindingTest : public ::testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class LibnvBindingTest : public ChildCheckTest {};
 
 // "ONV1", flags 0, one member: number "n" = 5.
 const unsigned char packed_number[] = {'O', 'N', 'V', '1', 0, 1, 0, 0, 0, 2, 1, 0, 'n',

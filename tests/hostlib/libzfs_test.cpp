@@ -8,20 +8,15 @@
 
 #include "hostlib/libzfs_api.h"
 #include "hostlib/nvpair.h"
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/hostlib/child_checks.h"
 
 namespace hostlib_test {
 namespace {
 
-using ::testing::ExitedWithCode;
-
-class LibzfsBindingTest : public ::testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class LibzfsBindingTest : public ChildCheckTest {};
 
 bool make_pool(const StandInRoot& root, const std::string& pool) {
-  std::string command = std::string("OMBRIX_ROOT='") + root.path() + "' '" SIM_ZFS_CTL "' pool-create " + pool;
+  std::string command = std::string("OMBRIX_ROOT='") + root.dir() + "' '" SIM_ZFS_CTL "' pool-create " + pool;
   return std::system(command.c_str()) == 0;
 }
 

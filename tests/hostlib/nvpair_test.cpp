@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/hostlib/child_checks.h"
 
 namespace hostlib_test {
 namespace {
 
-using ::testing::ExitedWithCode;
-
-class NvpairBindingTest : public ::testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class NvpairBindingTest : public ChildCheckTest {};
 
 TEST_F(NvpairBindingTest, ForwardsCallsAndResultsUnchanged) {
   EXPECT_EXIT(run_in_child(stand_in_links(), [](const StandInRoot&, ChildChecks& c) {

@@ -7,15 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/hostlib/child_checks.h"
 #include "tests/sim/bhyve_runner.h"
 
 namespace hostlib_test {
 namespace {
 
 using bhyve_test::BhyveProcess;
-using bhyve_test::eventually;
-using ::testing::ExitedWithCode;
+using test_support::eventually;
 
 constexpr const char* kVm = "vm7";
 constexpr const char* kLibrary = "/usr/lib/libvmmapi.so.6";
@@ -33,22 +32,17 @@ Links vmmapi_links() { return {{kLibrary, SIM_VMMAPI}, {kBasicLibrary, SIM_VMMAP
 class VmmapiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    write("/vm/bhyve-sim.ctl", "ready_delay_ms=1\n");
-    write("/dev/nmdm7A", "");
+    root_.write("/vm/bhyve-sim.ctl", "ready_delay_ms=1\n");
+    root_.write("/dev/nmdm7A", "");
   }
   void TearDown() override {
     processes_.clear();
     bhyve_test::unlink_vm_shm(kVm);
   }
 
-  void write(const std::string& real, const std::string& text) const {
-    fs::create_directories(fs::path(root_.path() + real).parent_path());
-    std::ofstream(root_.path() + real) << text;
-  }
-
   BhyveProcess& start_bhyve() {
     processes_.push_back(std::make_unique<BhyveProcess>(
-        root_.path() + "/vm", SIM_BHYVE,
+        root_.path("/vm"), SIM_BHYVE,
         std::vector<std::string>{"-c", "2", "-m", "1G", "-s", "0,hostbridge", "-s", "31,lpc", "-l",
                                  "com1,/dev/nmdm7A", kVm}));
     return *processes_.back();
@@ -114,18 +108,18 @@ TEST_F(VmmapiTest, PingsFromNoNodeThroughBootingToRunning) {
 
   // A node nobody answers on (left by a killed hypervisor, or made by
   // hw.vmm.create) is not a running VM.
-  write("/dev/vmm/vm7", "");
+  root_.write("/dev/vmm/vm7", "");
   EXPECT_EQ(lib.ping(kVm), VM_PING_NO_ANSWER);
   EXPECT_EQ(lib.ping("../etc"), -1);
 
-  write("/vm/bhyve-sim.ctl", "never_ready=1\n");
+  root_.write("/vm/bhyve-sim.ctl", "never_ready=1\n");
   BhyveProcess& booting = start_bhyve();
   ASSERT_TRUE(eventually([&] { return lib.ping(kVm) == VM_PING_BOOTING; })) << booting.log();
   EXPECT_NE(vm_handle(lib, kVm).pause(), std::nullopt);
   booting.signal(SIGTERM);
   ASSERT_EQ(booting.exit_code(), 1);
 
-  write("/vm/bhyve-sim.ctl", "ready_delay_ms=1\n");
+  root_.write("/vm/bhyve-sim.ctl", "ready_delay_ms=1\n");
   BhyveProcess& running = start_bhyve();
   ASSERT_TRUE(eventually([&] { return lib.ping(kVm) == 0; })) << running.log();
   running.signal(SIGTERM);
@@ -163,9 +157,9 @@ TEST_F(VmmapiTest, DrivesARunningVm) {
   EXPECT_EQ(vm.get_config()["balloon.size"], "512M");
   EXPECT_EQ(vm.reconfig("no setting"), "vm_reconfig(vm7): Invalid argument");
 
-  write("/dev/zvol/z05/vm7/.keep", "");
+  root_.write("/dev/zvol/z05/vm7/.keep", "");
   EXPECT_EQ(vm.checkpoint("/dev/zvol/z05/vm7/snapshot.bvmss", false), std::nullopt);
-  EXPECT_TRUE(fs::exists(root_.path() + "/dev/zvol/z05/vm7/snapshot.bvmss"));
+  EXPECT_TRUE(fs::exists(root_.path("/dev/zvol/z05/vm7/snapshot.bvmss")));
   EXPECT_EQ(vm.checkpoint("/dev/zvol/none/snapshot.bvmss", false).value_or("").rfind("vm_checkpoint(vm7): ", 0), 0u);
 
   // Nothing listens on port 1.
@@ -179,10 +173,7 @@ TEST_F(VmmapiTest, DrivesARunningVm) {
   EXPECT_EQ(bhyve.exit_code(), 1);
 }
 
-class VmmapiProcessWideTest : public ::testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class VmmapiProcessWideTest : public ChildCheckTest {};
 
 TEST_F(VmmapiProcessWideTest, LoadsTheHostLibraryOnFirstUse) {
   EXPECT_EXIT(
@@ -192,10 +183,9 @@ TEST_F(VmmapiProcessWideTest, LoadsTheHostLibraryOnFirstUse) {
         c.expect(vmmapi_has_vcpu_class() && libvmmapi::has_vm_checkpoint(), "extensions");
         c.expect(vmmapi_ping(kVm) == VM_PING_NO_NODE, "no node yet");
 
-        fs::create_directories(root.path() + "/vm");
-        std::ofstream(root.path() + "/vm/bhyve-sim.ctl") << "ready_delay_ms=1\n";
+        root.write("/vm/bhyve-sim.ctl", "ready_delay_ms=1\n");
         {
-          BhyveProcess bhyve(root.path() + "/vm", SIM_BHYVE, {"-m", "512M", kVm});
+          BhyveProcess bhyve(root.path("/vm"), SIM_BHYVE, {"-m", "512M", kVm});
           c.expect(eventually([] { return vmmapi_ping(kVm) == 0; }), "running: " + bhyve.log());
           c.expect(vmmapi_get_config(kVm)["memory.size"] == "536870912", "configuration");
           c.expect(!vmmapi_pause(kVm) && !vmmapi_resume(kVm), "pause and resume");

@@ -16,7 +16,7 @@ std::string slurp(const std::string& path) {
 
 TEST(AtomicFile, WritesAndReplaces) {
   IpcSandbox sandbox;
-  const std::string path = sandbox.root() + "/vm.json";
+  const std::string path = sandbox.dir() + "/vm.json";
   ASSERT_EQ(write_file_atomic(path, "first, longer text"), "");
   EXPECT_EQ(slurp(path), "first, longer text");
   ASSERT_EQ(write_file_atomic(path, "second"), "");
@@ -28,7 +28,7 @@ TEST(AtomicFile, WritesAndReplaces) {
 
 TEST(AtomicFile, FailureLeavesTheOldContents) {
   IpcSandbox sandbox;
-  const std::string path = sandbox.root() + "/state";
+  const std::string path = sandbox.dir() + "/state";
   ASSERT_EQ(write_file_atomic(path, "kept"), "");
   // The temporary file cannot be made.
   std::filesystem::create_directory(path + ".tmp");
@@ -36,16 +36,16 @@ TEST(AtomicFile, FailureLeavesTheOldContents) {
   EXPECT_NE(error.find(path + ".tmp"), std::string::npos) << error;
   EXPECT_EQ(slurp(path), "kept");
 
-  error = write_file_atomic(sandbox.root() + "/no/dir/file", "x");
+  error = write_file_atomic(sandbox.dir() + "/no/dir/file", "x");
   EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(std::filesystem::exists(sandbox.root() + "/no"));
+  EXPECT_FALSE(std::filesystem::exists(sandbox.dir() + "/no"));
   EXPECT_FALSE(write_file_atomic("", "x").empty());
 }
 
 TEST(AtomicFile, RenameFailureRemovesTheTemporary) {
   IpcSandbox sandbox;
   // A directory in the way of the rename.
-  const std::string path = sandbox.root() + "/busy";
+  const std::string path = sandbox.dir() + "/busy";
   std::filesystem::create_directories(path + "/inside");
   EXPECT_FALSE(write_file_atomic(path, "x").empty());
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));

@@ -27,7 +27,7 @@ TEST(VmLock, LockFileLivesUnderTheHostRoot) {
   VmLock lock("403404", 0);
   EXPECT_TRUE(lock.locked());
   struct stat st {};
-  EXPECT_EQ(::stat((sandbox.root() + "/var/run/ombrix-vm.vm.403404.lock").c_str(), &st), 0);
+  EXPECT_EQ(::stat((sandbox.dir() + "/var/run/ombrix-vm.vm.403404.lock").c_str(), &st), 0);
   EXPECT_FALSE(VmLock("", 0).locked());
   EXPECT_FALSE(VmLock("../x", 0).locked());
 }

@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/temp_root.h"
+#include "tests/support/temp_root.h"
 
 namespace {
+
+using test_support::TempRoot;
 
 constexpr const char* kNodes = "/sys/devices/system/node";
 

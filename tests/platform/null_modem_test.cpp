@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/host_root.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -110,19 +112,7 @@ std::set<std::string> relay_threads() {
 
 class NullModem : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/ombrix-nmdm-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    fs::create_directory(root_ / "dev");
-    ::setenv("OMBRIX_ROOT", root_.c_str(), 1);
-    platform::reload_host_root_for_tests();
-  }
-  void TearDown() override {
-    ::unsetenv("OMBRIX_ROOT");
-    platform::reload_host_root_for_tests();
-    fs::remove_all(root_);
-  }
+  void SetUp() override { fs::create_directory(root_.path("/dev")); }
   std::optional<platform::NullModemPair> make() {
     std::string error;
     auto pair = platform::NullModemPair::create(kSideA, kSideB, &error);
@@ -130,7 +120,7 @@ class NullModem : public ::testing::Test {
     return pair;
   }
 
-  fs::path root_;
+  test_support::TempRoot root_;
 };
 
 TEST_F(NullModem, CarriesEveryByteValueAndBurstsBothWays) {
@@ -138,8 +128,8 @@ TEST_F(NullModem, CarriesEveryByteValueAndBurstsBothWays) {
   ASSERT_TRUE(made);
   platform::NullModemPair pair = std::move(*made);  // the relay does not mind a move
   made.reset();
-  EXPECT_TRUE(fs::is_symlink(root_ / "dev/nmdm403404A"));
-  EXPECT_TRUE(fs::is_symlink(root_ / "dev/nmdm403404B"));
+  EXPECT_TRUE(fs::is_symlink(root_.path("/dev/nmdm403404A")));
+  EXPECT_TRUE(fs::is_symlink(root_.path("/dev/nmdm403404B")));
 
   Port a(kSideA), b(kSideB);
   ASSERT_GE(a.fd, 0);
@@ -211,18 +201,17 @@ TEST_F(NullModem, SurvivesAForkOfItsOwner) {
     }
   }
 
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  test_support::ChildProcess child([&] {
     pair.reset();  // the child's copy goes; the owner's pair must not notice
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return 0;
+  });
+  ASSERT_GE(child.pid(), 0);
+  std::optional<int> status = child.wait_status();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
 
-  EXPECT_TRUE(fs::is_symlink(root_ / "dev/nmdm403404A"));
-  EXPECT_TRUE(fs::is_symlink(root_ / "dev/nmdm403404B"));
+  EXPECT_TRUE(fs::is_symlink(root_.path("/dev/nmdm403404A")));
+  EXPECT_TRUE(fs::is_symlink(root_.path("/dev/nmdm403404B")));
   Port a(kSideA), b(kSideB);
   exchange(a.fd, b.fd, "after fork", "still here");
 }
@@ -239,8 +228,8 @@ TEST_F(NullModem, DestructionRemovesLinksAndStopsTheRelay) {
   ASSERT_GE(b->fd, 0);
 
   pair.reset();
-  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "dev/nmdm403404A")));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "dev/nmdm403404B")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_.path("/dev/nmdm403404A"))));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_.path("/dev/nmdm403404B"))));
   pollfd p{b->fd, POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, kGiveUpMs), 1);
   EXPECT_TRUE(p.revents & POLLHUP) << "a user still on the side sees the hang-up";
@@ -269,10 +258,10 @@ TEST_F(NullModem, TakesOverStaleLinksOnlyAndRefusesOtherFiles) {
   second.reset();
 
   // A file that is not a link stays, and the side made before it is undone.
-  { std::ofstream(root_ / "dev/nmdm403404B") << "keep"; }
+  { std::ofstream(root_.path("/dev/nmdm403404B")) << "keep"; }
   EXPECT_FALSE(platform::NullModemPair::create(kSideA, kSideB));
-  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root_ / "dev/nmdm403404B")));
-  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "dev"), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root_.path("/dev/nmdm403404B"))));
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_.path("/dev")), fs::directory_iterator()), 1);
 }
 
 }  // namespace

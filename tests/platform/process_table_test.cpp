@@ -1,7 +1,6 @@
 #include "platform/process_table.h"
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace {
+
+using test_support::ChildProcess;
+using test_support::eventually;
 
 std::string title_of(pid_t pid) { return platform::process_info(pid).title; }
 
@@ -42,12 +44,12 @@ TEST(ProcessTable, ZombiesAndMissingProcessesAreNotAlive) {
   EXPECT_FALSE(platform::process_alive(0));
   EXPECT_FALSE(platform::process_alive(-1));
 
-  pid_t pid = ::fork();
-  if (pid == 0) ::_exit(0);
+  ChildProcess child([] { return 0; });
+  pid_t pid = child.pid();
   ASSERT_TRUE(eventually([&] { return !platform::process_alive(pid); }));  // a zombie now
   EXPECT_EQ(::kill(pid, 0), 0) << "the zombie should still be in the table";
   EXPECT_EQ(platform::process_info(pid).pid, 0);
-  ::waitpid(pid, nullptr, 0);
+  child.wait();
   EXPECT_FALSE(platform::process_alive(pid));
   EXPECT_EQ(platform::process_info(pid).pid, 0);
 }

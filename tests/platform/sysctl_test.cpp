@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/kmod.h"
-#include "tests/platform/temp_root.h"
+#include "tests/support/temp_root.h"
 
 namespace {
+
+using test_support::TempRoot;
 
 TEST(Sysctl, UnknownNamesAreErrors) {
   std::string error;

@@ -133,7 +133,7 @@ TEST_F(BhyveTest, RunsTheWrappersLineAndTracesIt) {
   EXPECT_EQ(bhyve.exit_code(), 1);
   EXPECT_FALSE(shm_exists(kVm, "devices"));
   EXPECT_FALSE(shm_exists(kVm, "reconfig"));
-  EXPECT_FALSE(fs::exists(root_.host("/dev/vmm/vm7")));
+  EXPECT_FALSE(fs::exists(root_.path("/dev/vmm/vm7")));
 }
 
 TEST_F(BhyveTest, AcceptsOtherOptionForms) {
@@ -183,7 +183,7 @@ TEST_F(BhyveTest, RefusesMalformedLinesWithTheUsageStatus) {
     EXPECT_EQ(bhyve.exit_code(), 4) << line;
     EXPECT_TRUE(contains(bhyve.log(), "usage: bhyve")) << line;
   }
-  EXPECT_FALSE(fs::exists(root_.host("/dev/vmm/vm7")));
+  EXPECT_FALSE(fs::exists(root_.path("/dev/vmm/vm7")));
 }
 
 TEST_F(BhyveTest, ExitsWithTheStatusTheControlFileAsksFor) {
@@ -209,7 +209,7 @@ TEST_F(BhyveTest, ExitsWithTheStatusTheControlFileAsksFor) {
 }
 
 TEST_F(BhyveTest, AMissingBootRomFailsVerification) {
-  fs::remove(root_.host(kBootRom));
+  fs::remove(root_.path(kBootRom));
   BhyveProcess& bhyve = start(minimal_line());
   EXPECT_EQ(bhyve.exit_code(), 11);
   EXPECT_TRUE(contains(bhyve.log(), kBootRom)) << bhyve.log();
@@ -289,10 +289,10 @@ TEST_F(BhyveTest, PausesResumesAndReconfigures) {
 
 TEST_F(BhyveTest, RefusesToStartWithoutItsDevicesOrTwice) {
   {
-    fs::remove(root_.host("/dev/nmdm7A"));
+    fs::remove(root_.path("/dev/nmdm7A"));
     BhyveProcess& bhyve = start(minimal_line());
     EXPECT_EQ(bhyve.exit_code(), 5);
-    EXPECT_TRUE(contains(bhyve.log(), "com1: cannot open " + root_.host("/dev/nmdm7A")))
+    EXPECT_TRUE(contains(bhyve.log(), "com1: cannot open " + root_.path("/dev/nmdm7A")))
         << bhyve.log();
     lay_out(root_);
   }
@@ -311,8 +311,8 @@ class Pty {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
     ::grantpt(master_);
     ::unlockpt(master_);
-    fs::remove(root.host(real_path));
-    fs::create_symlink(::ptsname(master_), root.host(real_path));
+    fs::remove(root.path(real_path));
+    fs::create_symlink(::ptsname(master_), root.path(real_path));
   }
   ~Pty() { ::close(master_); }
 
@@ -396,13 +396,13 @@ class BhyveCheckpointTest : public BhyveTest, public ::testing::WithParamInterfa
 TEST_P(BhyveCheckpointTest, WritesAnImageAndResumesFromIt) {
   const int layout = GetParam();
   set_kernel_layout(layout);
-  fs::create_directories(root_.host("/dev/zvol/z05/vm7"));
+  fs::create_directories(root_.path("/dev/zvol/z05/vm7"));
   BhyveProcess& first = start(representative_line());
   ASSERT_TRUE(ready()) << first.log();
   std::string before = config();
   EXPECT_EQ(vmm_request(kVm, "CHECKPOINT keep " + vmm_sim::escape(kImage)), "OK") << first.log();
 
-  std::string image = read_file(root_.host(kImage));
+  std::string image = read_file(root_.path(kImage));
   ASSERT_GE(image.size(), 4096u);
   EXPECT_EQ(image.substr(0, 39), "BHYVE OMBRIX CHECKPOINT IMAGE VERSION 1");
   // 2 GiB of guest memory make a chain of two table pages, 2 MiB apart.
@@ -472,7 +472,7 @@ TEST_F(BhyveTest, MigratesAVmToAReceivingHypervisor) {
   TempRoot other(false);  // the receiving host
   lay_out(other);
   other.write("bhyve-sim.ctl", "ready_delay_ms=1\n");
-  const std::string other_node = other.host("/dev/vmm/vm7");
+  const std::string other_node = other.path("/dev/vmm/vm7");
   int port = free_tcp_port();
 
   // The receiver's objects carry the other root's tag; they go even when a
@@ -481,10 +481,10 @@ TEST_F(BhyveTest, MigratesAVmToAReceivingHypervisor) {
     const TempRoot& other;
     const TempRoot& own;
     ~OtherShm() {
-      ::setenv("OMBRIX_ROOT", other.path().c_str(), 1);
+      ::setenv("OMBRIX_ROOT", other.dir().c_str(), 1);
       platform::reload_host_root_for_tests();
       unlink_vm_shm(kVm);
-      ::setenv("OMBRIX_ROOT", own.path().c_str(), 1);
+      ::setenv("OMBRIX_ROOT", own.dir().c_str(), 1);
       platform::reload_host_root_for_tests();
     }
   } other_shm{other, root_};
@@ -492,7 +492,7 @@ TEST_F(BhyveTest, MigratesAVmToAReceivingHypervisor) {
   receiver.emplace(other.vm_dir(), SIM_BHYVE,
                    std::vector<std::string>{"-L", std::to_string(port), "-o",
                                             "pci.0.29.0.tcp=0.0.0.0:6001", "-U", kUuid, kVm},
-                   StartOptions{.nice = -1, .only_cpu = -1, .root = other.path()});
+                   StartOptions{.nice = -1, .only_cpu = -1, .root = other.dir()});
   ASSERT_TRUE(eventually([&] { return vmm_request_at(other_node, "PING") == "OK 3"; }))
       << receiver->log();
 

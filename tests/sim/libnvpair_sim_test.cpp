@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hostlib/shared_library.h"
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/support/stand_in_root.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ class LibnvpairSimTest : public ::testing::Test {
 
   // Each function of the stand-in, resolved by name (declared, never linked).
 #define NVPAIR_SIM_FN(name) decltype(&::name) name = lib_.function<decltype(&::name)>(#name)
-  hostlib_test::StandInRoot root_{hostlib_test::stand_in_links()};
+  test_support::StandInRoot root_{test_support::stand_in_links()};
   SharedLibrary lib_{hostlib::libnvpair_path};
   NVPAIR_SIM_FN(nvlist_alloc);
   NVPAIR_SIM_FN(nvlist_free);

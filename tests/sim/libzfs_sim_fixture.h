@@ -13,7 +13,7 @@
 
 #include "hostlib/libzfs_api.h"
 #include "hostlib/nvpair_api.h"
-#include "tests/hostlib/stand_in_root.h"
+#include "tests/support/stand_in_root.h"
 
 namespace libzfs_sim_test {
 
@@ -65,12 +65,12 @@ class LibzfsSimTest : public ::testing::Test {
   // The size of a zvol's device file, -1 when there is none.
   long long device_size(const std::string& dataset) {
     struct stat st;
-    std::string path = root_.path() + "/dev/zvol/" + dataset;
+    std::string path = root_.path("/dev/zvol/" + dataset);
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
   }
   std::string error() { return zfs_.libzfs_error_description(h_); }
 
-  hostlib_test::StandInRoot root_{hostlib_test::stand_in_links()};
+  test_support::StandInRoot root_{test_support::stand_in_links()};
   libzfs_api zfs_{hostlib::libzfs_path};
   nvpair_api nvp_{hostlib::libnvpair_path};
   libzfs_handle_t* h_ = nullptr;

@@ -1,8 +1,5 @@
 // The libzfs stand-in's model shared by several processes through its state
 // file.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,36 +7,12 @@
 #include <sstream>
 
 #include "tests/sim/libzfs_sim_fixture.h"
+#include "tests/support/child_process.h"
 
 namespace libzfs_sim_test {
 namespace {
 
-// Forks a process that runs `body` and exits with its result; kills and
-// reaps the process if the test ends first.
-class Child {
- public:
-  template <class F>
-  explicit Child(F body) {
-    pid_ = ::fork();
-    if (pid_ == 0) ::_exit(body());
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  // The exit status, or -1.
-  int wait() {
-    int status = 0;
-    pid_t pid = std::exchange(pid_, -1);
-    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
+using test_support::ChildProcess;
 
 TEST_F(LibzfsSimTest, ProcessesShareOneModel) {
   auto creator = [this](const std::string& prefix) {
@@ -49,8 +22,8 @@ TEST_F(LibzfsSimTest, ProcessesShareOneModel) {
       return failures == 0 ? 0 : 1;
     };
   };
-  Child first(creator("tank/a"));
-  Child second(creator("tank/b"));
+  ChildProcess first(creator("tank/a"));
+  ChildProcess second(creator("tank/b"));
   EXPECT_EQ(first.wait(), 0);
   EXPECT_EQ(second.wait(), 0);
 
@@ -68,7 +41,7 @@ TEST_F(LibzfsSimTest, ProcessesShareOneModel) {
 }
 
 TEST_F(LibzfsSimTest, DamagedStateIsReportedAndKept) {
-  std::string path = root_.path() + "/var/db/libzfs-sim.json";
+  std::string path = root_.path("/var/db/libzfs-sim.json");
   { std::ofstream(path, std::ios::trunc) << "{\"pools\": "; }
   EXPECT_EQ(zfs_.zfs_open(h_, "tank", ZFS_TYPE_FILESYSTEM), nullptr);
   EXPECT_EQ(zfs_.libzfs_errno(h_), EZFS_IO);

@@ -29,7 +29,7 @@ TEST_F(LibzfsSimTest, VolumeLifecycle) {
   ASSERT_EQ(zfs_.zfs_destroy(zv, B_FALSE), 0) << error();
   zfs_.zfs_close(zv);
   EXPECT_EQ(device_size(name), -1);
-  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/dev/zvol/tank/.vm_V4"))
+  EXPECT_FALSE(std::filesystem::exists(root_.path("/dev/zvol/tank/.vm_V4")))
       << "empty device directories go";
   EXPECT_EQ(ctl_output("list tank"), "tank\tfilesystem\ntank/.vm_V4\tfilesystem\n"
                                      "tank/.vm_V4/000000007\tfilesystem\n");

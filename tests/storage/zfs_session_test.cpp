@@ -11,7 +11,7 @@ using namespace storage_test;
 
 TEST(ZfsSession, WithoutAHandleEveryZvolOperationRefuses) {
   ASSERT_TRUE(load_stand_ins());
-  TestRoot root;
+  TempRoot root;
   zfs_sim_ok({"pool-create", "tank"});
   zfs_sim_ok({"vol-create", "tank/v", "65536"});
   zfs_sim_ok({"fail", "libzfs_init"});

@@ -25,7 +25,7 @@ class Zvol : public ::testing::Test {
     return zfs_sim({"get", name, "guid"}).status == 0;
   }
 
-  TestRoot root_;
+  TempRoot root_;
   zfs_session session_;
 };
 
