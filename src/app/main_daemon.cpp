@@ -12,6 +12,7 @@
 #include "driver/config.h"
 #include "driver/logger.h"
 #include "driver/process_utils.h"
+#include "ipc/mq_vm_message.h"
 #include "ipc/posix_mq.h"
 
 namespace {
@@ -40,6 +41,7 @@ void MainDaemon::stop_watchers() {
     ev_timer_stop(l, &stop_grace_timer_);
     ev_idle_stop(l, &idle_);
   }
+  if (fork_cmd_) fork_cmd_->stop_watchers();
   queue_.stop();
   IEvProc::stop_watchers();
 }
@@ -49,12 +51,16 @@ bool MainDaemon::init() {
   if (!queue_.open(loop(), PosixMq::kDaemonQueue,
                    [this](std::string text) { on_queue_message(std::move(text)); }))
     return false;
+  fork_cmd_ = std::make_unique<EvForkCmd>(loop(), [this] { prepare_forked_child(); },
+                                          fork_cmd_options_from_environment());
+  fork_cmd_->start();
   start_amqp_daemon();
   // Still to come here: the start-up scans of the VMs and the CPU-load timer.
   return true;
 }
 
 void MainDaemon::on_loop_finished() {
+  if (fork_cmd_) fork_cmd_->abandon_all("The daemon ended before the command was over");
   queue_.close(stopping_);
   spdlog::info("## Ombrix QTR (daemon) pid={} ends", ::getpid());
 }
@@ -70,9 +76,7 @@ void MainDaemon::start_amqp_daemon() {
   }
   if (pid == 0) {
     // The child leaves everything of the daemon behind and runs its own loop.
-    stop_watchers();
-    queue_.close(false);
-    ev_loop_fork(loop());
+    prepare_forked_child();
     set_process_title(amqp_daemon_title);
     ::_exit(amqp_.run_as_child_of(parent));
   }
@@ -80,6 +84,12 @@ void MainDaemon::start_amqp_daemon() {
   ev_child_set(&child_watcher_, pid, 0);
   ev_child_start(loop(), &child_watcher_);
   spdlog::info("## AMQP daemon started, pid={}", pid);
+}
+
+void MainDaemon::prepare_forked_child() {
+  stop_watchers();
+  queue_.close(false);
+  ev_loop_fork(loop());
 }
 
 void MainDaemon::on_amqp_daemon_exit(int wait_status) {
@@ -139,9 +149,17 @@ void MainDaemon::process_one_message() {
   }
   std::string text = std::move(messages_.front());
   messages_.pop_front();
-  // The command processing of the daemon is still to come; until then a
-  // record is only logged.
-  spdlog::warn("### IPC. No command processing yet; the record is dropped: {}", text);
+  mq_vm_message record = parse_mq_vm_message(text);
+  if (record.kind == MqVmMessageKind::amqp_request) {
+    // The broker requests' processing is still to come; until then such a
+    // record is only logged.
+    spdlog::warn("### IPC. No broker request processing yet; the record is dropped: {}", text);
+    return;
+  }
+  if (record.kind == MqVmMessageKind::confirm)
+    fork_cmd_->process_confirm(record);
+  else
+    fork_cmd_->process_mq_message(record, text);
 }
 
 void MainDaemon::child_cb(struct ev_loop* l, ev_child* watcher, int) {

@@ -7,11 +7,13 @@
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <string>
 
 #include "app/amqp_daemon.h"
 #include "app/ev_proc.h"
 #include "app/service_queue.h"
+#include "daemon/ev_forkcmd.h"
 #include "driver/restart_policy.h"
 
 class MainDaemon : public IEvProc {
@@ -35,6 +37,11 @@ class MainDaemon : public IEvProc {
 
   AmqpDaemon& amqp_daemon() { return amqp_; }
 
+  // Leaves the daemon behind in a forked child that goes on with the loop for
+  // itself (a VM wrapper) or without it (a worker): stops every watcher,
+  // closes the queue and marks the loop as forked.
+  void prepare_forked_child();
+
  private:
   void start_amqp_daemon();
   void on_amqp_daemon_exit(int wait_status);
@@ -50,6 +57,7 @@ class MainDaemon : public IEvProc {
   Options options_;
   AmqpDaemon amqp_;
   ServiceQueue queue_;
+  std::unique_ptr<EvForkCmd> fork_cmd_;
   RestartPolicy restart_;
   std::deque<std::string> messages_;
   pid_t child_ = 0;

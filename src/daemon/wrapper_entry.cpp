@@ -1,0 +1,7 @@
+#include "daemon/wrapper_entry.h"
+
+#include "bhwrap/bhwrap.h"
+
+void become_wrapper(const _command& command, const BhWrapTimings& timings) {
+  run_wrapper(command, timings);
+}
