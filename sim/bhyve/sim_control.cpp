@@ -43,6 +43,7 @@ SimControlResult parse_sim_control(const std::string& text) {
     if (key == "ready_delay_ms") ok = delay(&c.ready_delay_ms);
     else if (key == "never_ready") ok = flag(&c.never_ready);
     else if (key == "reset_after_ms") ok = delay(&c.reset_after_ms);
+    else if (key == "reset_after_seen_ms") ok = delay(&c.reset_after_seen_ms);
     else if (key == "crash_after_ms") ok = delay(&c.crash_after_ms);
     else if (key == "exit_after_ms") ok = exit_after_given = delay(&c.exit_after_ms);
     else if (key == "exit_status") {

@@ -5,6 +5,8 @@
 //   ready_delay_ms=N     running (ping answers 0) N ms after start (default 100)
 //   never_ready=1        never leaves the booting state
 //   reset_after_ms=N     the guest resets N ms after start: exit status 0
+//   reset_after_seen_ms=N  the guest resets N ms after a ping first found it
+//                        running (so whoever waits for the start sees it)
 //   crash_after_ms=N     the hypervisor crashes N ms after start (SIGSEGV)
 //   exit_after_ms=N      exits with exit_status N ms after start
 //   exit_status=S        the status for exit_after_ms (default 1); given alone,
@@ -30,6 +32,7 @@ struct SimControl {
   int ready_delay_ms = 100;
   bool never_ready = false;
   int reset_after_ms = -1;
+  int reset_after_seen_ms = -1;
   int crash_after_ms = -1;
   int exit_after_ms = -1;
   int exit_status = 1;

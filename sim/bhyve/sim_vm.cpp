@@ -269,6 +269,11 @@ std::string SimVm::handle_request(const std::string& request) {
     int code = state_ == State::receiving ? VM_PING_RECEIVING
                : state_ == State::booting ? VM_PING_BOOTING
                                           : 0;
+    if (code == 0 && !seen_running_) {
+      seen_running_ = true;
+      if (control_.reset_after_seen_ms >= 0)
+        reset_timer_.start(control_.reset_after_seen_ms / 1000.0, 0.0);
+    }
     return ok(std::to_string(code));
   }
   if (word == "STATE") {

@@ -62,6 +62,7 @@ class SimVm {
   int status_ = 1;
   std::optional<int> exit_after_reply_;
   std::chrono::steady_clock::time_point running_since_;
+  bool seen_running_ = false;  // a ping has found the guest running
 
   NodeServer node_;
   std::unique_ptr<MigrationReceiver> receiver_;

@@ -208,6 +208,17 @@ TEST_F(BhyveTest, ExitsWithTheStatusTheControlFileAsksFor) {
   }
 }
 
+TEST_F(BhyveTest, AResetAfterTheStartWasSeenWaitsForAPing) {
+  root_.write("bhyve-sim.ctl", "ready_delay_ms=1\nreset_after_seen_ms=0\n");
+  BhyveProcess& bhyve = start(minimal_line());
+  // Running but never pinged: the guest keeps running.
+  ASSERT_TRUE(eventually([] { return vmm_request(kVm, "STATE") == "OK running"; })) << bhyve.log();
+  EXPECT_TRUE(bhyve.running());
+  EXPECT_EQ(vmm_request(kVm, "PING"), "OK 0");
+  EXPECT_EQ(bhyve.exit_code(), 0) << bhyve.log();
+  unlink_vm_shm(kVm);
+}
+
 TEST_F(BhyveTest, AMissingBootRomFailsVerification) {
   fs::remove(root_.path(kBootRom));
   BhyveProcess& bhyve = start(minimal_line());
