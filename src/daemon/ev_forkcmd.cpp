@@ -153,6 +153,12 @@ void EvForkCmd::process_vm_command(const mq_vm_message& record) {
 }
 
 void EvForkCmd::process_pool_status(const mq_vm_message& record) {
+  // The AMQP daemon's report on the consumer of a pool's queue.
+  if (record.command == "consume") {
+    spdlog::info("## Pool '{}': queue consumer {}", record.pool,
+                 record.status == 1 ? "started" : "stopped");
+    return;
+  }
   static const char* const kWords[] = {"start", "stop", "suspend", "resume"};
   if (std::find(std::begin(kWords), std::end(kWords), record.command) == std::end(kWords)) {
     spdlog::error("### IPC. Pool '{}': unknown pool command '{}'", record.pool, record.command);

@@ -23,7 +23,9 @@
 //       (a guest reset the wrapper allows) starts the VM again, any other
 //       status leaves it down and its runtime record removed.
 //   {"pool", "command"}  a pool was started, stopped, suspended or resumed:
-//       passed on to the AMQP daemon as a "pool_control" record.
+//       passed on to the AMQP daemon as a "pool_control" record. Command
+//       "consume" is the AMQP daemon's report on its consumer of the pool's
+//       queue (status 1 started, 0 stopped): logged only.
 // Typed "confirm" records: a wrapper's start confirmation (bhyve's pid, or a
 // negative result) or the suspend worker's result.
 //

@@ -33,8 +33,10 @@ TEST(EvForkCmdPool, PoolReportsArePassedOnAsPoolControl) {
       EXPECT_EQ(request->message, word);
     }
 
-    // An unknown pool command or a pool name that is not a plain name goes nowhere.
-    for (const auto& [pool, word] : {std::pair<std::string, std::string>{"z05", "explode"},
+    // The AMQP daemon's own consumer reports, an unknown pool command and a
+    // pool name that is not a plain name go nowhere.
+    for (const auto& [pool, word] : {std::pair<std::string, std::string>{"z05", "consume"},
+                                     {"z05", "explode"},
                                      {"../z05", "start"}}) {
       mq_vm_message record = make_pool_status_message(pool, word, -1);
       cmd.process_mq_message(record, mq_vm_message_text(record));
