@@ -20,31 +20,30 @@ class BhWrapCheckpointRun : public ::testing::Test {
  protected:
   void SetUp() override {
     host_.control("ready_delay_ms=10\n");
-    fs::create_directories(fs::path(host_.host(host_.checkpoint_volume())).parent_path());
+    fs::create_directories(fs::path(host_.path(host_.checkpoint_volume())).parent_path());
   }
 
   // Runs the command until its start is confirmed; the confirmation's status.
-  int64_t start(const _command& cmd, pid_t* wrapper = nullptr) {
-    pid_t pid = host_.start(cmd);
-    if (wrapper) *wrapper = pid;
+  // (A refused start has ended its wrapper with 1.)
+  int64_t start(const _command& cmd, test_support::ChildProcess** wrapper = nullptr) {
+    test_support::ChildProcess& started = host_.start(cmd);
+    if (wrapper) *wrapper = &started;
     auto confirm = host_.expect(MqVmMessageKind::confirm);
     if (!confirm) return -1000;
-    if (confirm->status < 0) {
-      EXPECT_EQ(host_.wait_wrapper(pid), 1);
-    }
+    if (confirm->status < 0) EXPECT_EQ(host_.wait_wrapper(started), 1);
     return confirm->status;
   }
 
   // Runs the VM and suspends it into its volume (bhyve ends once written).
   void suspend_into_volume() {
-    pid_t wrapper = 0;
+    test_support::ChildProcess* wrapper = nullptr;
     ASSERT_GT(start(host_.command(), &wrapper), 0) << host_.wrapper_log();
     auto error = vmmapi_checkpoint(kVm, host_.checkpoint_volume(), true);
     ASSERT_FALSE(error) << *error;
     auto exit = host_.expect(MqVmMessageKind::vm_exit);
     ASSERT_TRUE(exit) << host_.wrapper_log();
     EXPECT_EQ(exit->status, 1);
-    EXPECT_EQ(host_.wait_wrapper(wrapper), 0);
+    EXPECT_EQ(host_.wait_wrapper(*wrapper), 0);
     ASSERT_EQ(header_code(), 0);
     VmState(kPool, kVm).set_suspend_mark(SuspendMark::own);
   }
@@ -59,8 +58,8 @@ class BhWrapCheckpointRun : public ::testing::Test {
     return VmState(kPool, kVm).suspend_mark(error);
   }
 
-  void stop(pid_t wrapper) {
-    ::kill(wrapper, SIGTERM);
+  void stop(test_support::ChildProcess& wrapper) {
+    wrapper.signal(SIGTERM);
     auto exit = host_.expect(MqVmMessageKind::vm_exit);
     ASSERT_TRUE(exit) << host_.wrapper_log();
     EXPECT_EQ(host_.wait_wrapper(wrapper), 0);
@@ -85,7 +84,7 @@ TEST_F(BhWrapCheckpointRun, SuspendedVmIsRefusedAStartAndResumesFromItsImage) {
   EXPECT_TRUE(contains(host_.wrapper_log(), "Mismatched disk configuration (slot 6 missing)"));
 
   // The resume runs bhyve from the image, then discards the image and the mark.
-  pid_t wrapper = 0;
+  test_support::ChildProcess* wrapper = nullptr;
   ASSERT_GT(start(host_.command("vms-resume"), &wrapper), 0) << host_.wrapper_log();
   std::string trace = host_.trace();
   EXPECT_TRUE(contains(trace, "arg=/usr/sbin/bhyve\narg=-r\narg=" + host_.checkpoint_volume() +
@@ -94,7 +93,7 @@ TEST_F(BhWrapCheckpointRun, SuspendedVmIsRefusedAStartAndResumesFromItsImage) {
   EXPECT_NE(header_code(), 0);
   EXPECT_EQ(suspend_mark(), SuspendMark::none);
   EXPECT_EQ(host_.runtime_record().method, "vms-resume");
-  stop(wrapper);
+  stop(*wrapper);
 
   // Nothing left to resume from.
   EXPECT_EQ(start(host_.command("vms-resume")), -8);
@@ -104,13 +103,13 @@ TEST_F(BhWrapCheckpointRun, ForcedStartBootsAfreshAndDropsTheImage) {
   suspend_into_volume();
   _command forced = host_.command();
   forced.force = true;
-  pid_t wrapper = 0;
+  test_support::ChildProcess* wrapper = nullptr;
   ASSERT_GT(start(forced, &wrapper), 0) << host_.wrapper_log();
   EXPECT_FALSE(contains(host_.trace(), "arg=-r\n"));
   EXPECT_TRUE(contains(host_.wrapper_log(), "VMS-START. Force mode. Skip VM suspended state"));
   EXPECT_NE(header_code(), 0);
   EXPECT_EQ(suspend_mark(), SuspendMark::none);
-  stop(wrapper);
+  stop(*wrapper);
 }
 
 }  // namespace

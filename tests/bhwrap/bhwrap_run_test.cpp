@@ -1,6 +1,5 @@
 // Whole wrapper runs against the stand-in hypervisor in a simulated host.
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -15,11 +14,6 @@ namespace bhwrap_test {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool is_link(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
 
 // Waits for the confirmation of a start; its status is bhyve's pid.
 pid_t confirmed_pid(WrapperHost& host) {
@@ -42,7 +36,7 @@ TEST(BhWrapRun, StartConfirmsRecordsLogsAndStopsOnSigterm) {
   WrapperHost host;
   host.control("ready_delay_ms=30\n");
   _command cmd = host.command();
-  pid_t wrapper = host.start(cmd);
+  auto& wrapper = host.start(cmd);
 
   pid_t bhyve = confirmed_pid(host);
   ASSERT_GT(bhyve, 0) << host.wrapper_log();
@@ -56,13 +50,13 @@ TEST(BhWrapRun, StartConfirmsRecordsLogsAndStopsOnSigterm) {
   EXPECT_EQ(record.vmid, kVm);
   EXPECT_EQ(record.method, "vms-start");
   EXPECT_EQ(record.pid, bhyve);
-  EXPECT_EQ(record.ppid, wrapper);
+  EXPECT_EQ(record.ppid, wrapper.pid());
   EXPECT_EQ(record.tstamp, 30);
   EXPECT_EQ(record.item, cmd.item);
 
   // The serial ports are null-modem pairs while the VM runs.
   for (const char* side : {"A", "B", "ciA", "ciB"})
-    EXPECT_TRUE(is_link(host.host(fmt::format("/dev/nmdm{}{}", kVm, side)))) << side;
+    EXPECT_TRUE(fs::is_symlink(host.path(fmt::format("/dev/nmdm{}{}", kVm, side)))) << side;
 
   // The start log: a header, then the whole line ending in the UUID and the VM name.
   std::string uuid = sha1_uuid(kVm, std::strlen(kVm));
@@ -77,7 +71,7 @@ TEST(BhWrapRun, StartConfirmsRecordsLogsAndStopsOnSigterm) {
   EXPECT_TRUE(contains(wrapper_log, fmt::format("BHYVE pid={} assigned vcpu_class=3", bhyve)))
       << wrapper_log;
 
-  ASSERT_EQ(::kill(wrapper, SIGTERM), 0);
+  wrapper.signal(SIGTERM);
   mq_exit_info exit = exit_report(host, 1);
   EXPECT_EQ(exit.code, 1);
   EXPECT_FALSE(exit.signal);
@@ -87,14 +81,14 @@ TEST(BhWrapRun, StartConfirmsRecordsLogsAndStopsOnSigterm) {
 
   // After a power-off the run leaves nothing behind.
   EXPECT_FALSE(Shm::exists(kVm, ShmKind::vm));
-  EXPECT_FALSE(is_link(host.host(fmt::format("/dev/nmdm{}A", kVm))));
-  EXPECT_FALSE(is_link(host.host(fmt::format("/dev/nmdm{}ciB", kVm))));
+  EXPECT_FALSE(fs::is_symlink(host.path(fmt::format("/dev/nmdm{}A", kVm))));
+  EXPECT_FALSE(fs::is_symlink(host.path(fmt::format("/dev/nmdm{}ciB", kVm))));
   EXPECT_FALSE(host.next_message(std::chrono::milliseconds(50)));
 
   // A second run appends a second header to the same log.
-  pid_t second = host.start(cmd);
+  auto& second = host.start(cmd);
   ASSERT_GT(confirmed_pid(host), 0) << host.wrapper_log();
-  ::kill(second, SIGTERM);
+  second.signal(SIGTERM);
   ASSERT_TRUE(host.expect(MqVmMessageKind::vm_exit));
   EXPECT_EQ(host.wait_wrapper(second), 0);
   log = host.start_log();
@@ -106,11 +100,11 @@ TEST(BhWrapRun, StopEscalatesToSigkillWhenBhyveIgnoresSigterm) {
   host.control("ready_delay_ms=10\nignore_sigterm=1\n");
   _command cmd = host.command();
   cmd.timeout = 0;  // no stop time-out in the runtime record: the fallback delay applies
-  pid_t wrapper = host.start(cmd);
+  auto& wrapper = host.start(cmd);
   ASSERT_GT(confirmed_pid(host), 0) << host.wrapper_log();
   EXPECT_EQ(host.runtime_record().tstamp, 0);
 
-  ::kill(wrapper, SIGTERM);
+  wrapper.signal(SIGTERM);
   mq_exit_info exit = exit_report(host, 1);
   EXPECT_EQ(exit.signal, SIGKILL);
   EXPECT_FALSE(exit.code);
@@ -123,7 +117,7 @@ TEST(BhWrapRun, StopEscalatesToSigkillWhenBhyveIgnoresSigterm) {
 TEST(BhWrapRun, BhyveKilledWhileAStopIsPendingReportsTheCommand) {
   WrapperHost host;
   host.control("ready_delay_ms=10\n");
-  pid_t wrapper = host.start(host.command());
+  auto& wrapper = host.start(host.command());
   pid_t bhyve = confirmed_pid(host);
   ASSERT_GT(bhyve, 0) << host.wrapper_log();
 
@@ -148,7 +142,7 @@ TEST(BhWrapRun, ReceiveThatNeverCompletesIsStoppedByItsWatchdog) {
   _command cmd = host.command("vms-receive");
   cmd.cloudinit_port = static_cast<uint16_t>(40000 + ::getpid() % 20000);  // bhyve listens here
   cmd.timeout = 1;
-  pid_t wrapper = host.start(cmd);
+  auto& wrapper = host.start(cmd);
   auto exit = host.next_message();
   ASSERT_TRUE(exit) << host.wrapper_log();
   ASSERT_EQ(exit->kind, MqVmMessageKind::vm_exit) << mq_vm_message_text(*exit);
@@ -169,7 +163,7 @@ TEST(BhWrapRun, GuestResetsAreRestartedUntilTheLimit) {
   ASSERT_EQ(cmd.abort_interval, 40u);
 
   for (int run = 1; run <= 4; ++run) {
-    pid_t wrapper = host.start(cmd);
+    auto& wrapper = host.start(cmd);
     std::optional<mq_vm_message> exit;
     // A confirmation may come first; the exit report ends the run.
     for (int i = 0; i < 2 && !(exit && exit->kind == MqVmMessageKind::vm_exit); ++i)
@@ -199,7 +193,7 @@ TEST(BhWrapRun, FailuresBeforeTheStartAreReportedOnceAsConfirmations) {
   // A record that is not JSON: nothing runs, the daemon gets -3.
   _command bad = host.command();
   bad.item = "{\"id\": ";
-  pid_t wrapper = host.start(bad);
+  auto& wrapper = host.start(bad);
   auto confirm = host.expect(MqVmMessageKind::confirm);
   ASSERT_TRUE(confirm) << host.wrapper_log();
   EXPECT_EQ(confirm->status, -3);
@@ -209,13 +203,13 @@ TEST(BhWrapRun, FailuresBeforeTheStartAreReportedOnceAsConfirmations) {
 
   // A hypervisor that cannot be executed: the run is reported once, by the
   // wrapper, with the status of the child that failed to become bhyve.
-  fs::remove(host.host("/usr/sbin/bhyve"));
-  wrapper = host.start(host.command());
+  fs::remove(host.path("/usr/sbin/bhyve"));
+  auto& unstartable = host.start(host.command());
   auto exit = host.next_message();
   ASSERT_TRUE(exit) << host.wrapper_log();
   EXPECT_EQ(exit->kind, MqVmMessageKind::vm_exit) << mq_vm_message_text(*exit);
   EXPECT_EQ(exit->status, 127);
-  EXPECT_EQ(host.wait_wrapper(wrapper), 0);
+  EXPECT_EQ(host.wait_wrapper(unstartable), 0);
   EXPECT_FALSE(host.next_message(std::chrono::milliseconds(100)));
   EXPECT_TRUE(contains(host.start_log(), "/usr/sbin/bhyve not found or access is denied.")) << host.start_log();
 }

@@ -52,6 +52,19 @@ BhWrapTimings no_delays() {
   return t;
 }
 
+// A wrapper of `cmd` whose target answers `shares` (the last one for good)
+// and `mount`; the target stays reachable through the first member.
+std::pair<ScriptedRemote*, std::unique_ptr<BhWrap>> scripted(const _command& cmd,
+                                                             std::deque<RemoteShare> shares,
+                                                             RemoteMount mount = {},
+                                                             BhWrapTimings timings = no_delays()) {
+  auto target = std::make_unique<ScriptedRemote>();
+  ScriptedRemote* raw = target.get();
+  raw->shares = std::move(shares);
+  raw->mount_answer = std::move(mount);
+  return {raw, std::make_unique<BhWrap>(cmd, timings, std::move(target))};
+}
+
 _command command_for(const nlohmann::json& record, const std::string& method = "vms-start") {
   _command cmd;
   cmd.vm_id = record.value("id", "");
@@ -122,19 +135,17 @@ TEST(BhWrapRemote, SharesRetryOnlyWhileTheSubsystemCannotBeCreated) {
   nlohmann::json record = base_record();
   record["disks"] = {{{"trtype", "tcp"}, {"traddr", "10.0.0.2"}, {"dev", "/dev/zvol/z07/d"},
                       {"slot", 7}, {"sector_size", {{"logical", 4096}}}}};
-  auto target = std::make_unique<ScriptedRemote>();
-  ScriptedRemote& t = *target;
-  t.shares = {{0, "", "Unable to create subsystem: busy"},
-              {0, "", "Unable to create subsystem: busy"},
-              {4421, "nqn.2024-01.io.ombrix:d", ""}};
-  BhWrap wrap(command_for(record), no_delays(), std::move(target));
+  const _command cmd = command_for(record);
+  auto [t, wrap] = scripted(cmd, {{0, "", "Unable to create subsystem: busy"},
+                                  {0, "", "Unable to create subsystem: busy"},
+                                  {4421, "nqn.2024-01.io.ombrix:d", ""}});
   VmConfig config(record);
-  EXPECT_FALSE(wrap.attach_remote_disks(config));
-  EXPECT_EQ(t.calls.size(), 3u);
-  EXPECT_EQ(t.calls.front(), "share 10.0.0.2 /dev/zvol/z07/d 4096 []");  // any host by default
+  EXPECT_FALSE(wrap->attach_remote_disks(config));
+  EXPECT_EQ(t->calls.size(), 3u);
+  EXPECT_EQ(t->calls.front(), "share 10.0.0.2 /dev/zvol/z07/d 4096 []");  // any host by default
   EXPECT_EQ(config.disks[0].dev, "nqn.2024-01.io.ombrix:d");
   EXPECT_EQ(config.disks[0].guid, 4421u);
-  EXPECT_EQ(wrap.extra_args(),
+  EXPECT_EQ(wrap->extra_args(),
             (std::vector<std::string>{"-o", "pci.0.7.0.nvmf=true", "-o", "pci.0.7.0.trtype=tcp",
                                       "-o", "pci.0.7.0.adrfam=IPv4", "-o", "pci.0.7.0.traddr=10.0.0.2",
                                       "-o", "pci.0.7.0.trsvcid=4421", "-o",
@@ -142,23 +153,15 @@ TEST(BhWrapRemote, SharesRetryOnlyWhileTheSubsystemCannotBeCreated) {
                                       "pci.0.7.0.dpdk_core_mask=0x1"}));
 
   // Any other refusal is final; a refusal that persists ends after the attempts.
-  auto refusing = std::make_unique<ScriptedRemote>();
-  ScriptedRemote& r = *refusing;
-  r.shares = {{0, "", "Unable to create subsystem"}};
-  BhWrapTimings few = no_delays();
-  few.share_attempts = 4;
-  BhWrap persistent(command_for(record), few, std::move(refusing));
-  VmConfig c2(record);
-  EXPECT_EQ(persistent.attach_remote_disks(c2), "Unable to create subsystem");
-  EXPECT_EQ(r.calls.size(), 4u);
-
-  auto denying = std::make_unique<ScriptedRemote>();
-  ScriptedRemote& d = *denying;
-  d.shares = {{0, "", "Access denied"}};
-  BhWrap denied(command_for(record), no_delays(), std::move(denying));
-  VmConfig c3(record);
-  EXPECT_EQ(denied.attach_remote_disks(c3), "Access denied");
-  EXPECT_EQ(d.calls.size(), 1u);
+  BhWrapTimings four_attempts = no_delays();
+  four_attempts.share_attempts = 4;
+  for (auto [refusal, timings, attempts] : {std::tuple{"Unable to create subsystem", four_attempts, 4u},
+                                            {"Access denied", no_delays(), 1u}}) {
+    auto [target, refused] = scripted(cmd, {{0, "", refusal}}, {}, timings);
+    VmConfig again(record);
+    EXPECT_EQ(refused->attach_remote_disks(again), refusal);
+    EXPECT_EQ(target->calls.size(), attempts) << refusal;
+  }
 }
 
 TEST(BhWrapRemote, RemoteCheckpointIsMountedAndReleasedOnce) {
@@ -172,32 +175,24 @@ TEST(BhWrapRemote, RemoteCheckpointIsMountedAndReleasedOnce) {
   EXPECT_EQ(BhWrap(cmd, no_delays()).exec(), -6);
 
   // A failed mount withdraws the share again.
-  auto failing = std::make_unique<ScriptedRemote>();
-  ScriptedRemote& f = *failing;
-  f.shares = {{4420, "nqn.snap", ""}};
-  f.mount_answer = {"", "no path"};
-  BhWrap unmountable(cmd, no_delays(), std::move(failing));
+  auto [failing, unmountable] = scripted(cmd, {{4420, "nqn.snap", ""}}, {"", "no path"});
   VmSuspendDevice device{"tcp", "10.0.0.3", "/dev/zvol/z05/vm9/snapshot.bvmss", 0};
-  auto [code, text] = unmountable.attach_remote_snapshot(device);
+  auto [code, text] = unmountable->attach_remote_snapshot(device);
   EXPECT_EQ(code, -1);
   EXPECT_EQ(text, "Remote snapshot mounting: no path");
-  EXPECT_EQ(f.calls.back(), "unshare 10.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss");
+  EXPECT_EQ(failing->calls.back(), "unshare 10.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss");
 
-  auto target = std::make_unique<ScriptedRemote>();
-  ScriptedRemote& t = *target;
-  t.shares = {{4420, "nqn.snap", ""}};
-  t.mount_answer = {"/dev/nvme3n1", ""};
-  BhWrap wrap(cmd, no_delays(), std::move(target));
+  auto [t, wrap] = scripted(cmd, {{4420, "nqn.snap", ""}}, {"/dev/nvme3n1", ""});
   VmConfig config(record);
   // The mounted device holds no image: not suspended, but the image is in use.
-  EXPECT_EQ(wrap.check_snapshot_config(config), BhWrap::kNoCheckpoint);
-  EXPECT_EQ(wrap.checkpoint_path(), "/dev/nvme3n1");
-  EXPECT_EQ(wrap.extra_args(), std::vector<std::string>{"/dev/nvme3n1"});
-  t.calls.clear();
-  wrap.detach_remote_snapshot(false);
-  wrap.detach_remote_snapshot(false);
-  EXPECT_EQ(t.calls, (std::vector<std::string>{"unmount 10.0.0.3 nqn.snap",
-                                               "unshare 10.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss"}));
+  EXPECT_EQ(wrap->check_snapshot_config(config), BhWrap::kNoCheckpoint);
+  EXPECT_EQ(wrap->checkpoint_path(), "/dev/nvme3n1");
+  EXPECT_EQ(wrap->extra_args(), std::vector<std::string>{"/dev/nvme3n1"});
+  t->calls.clear();
+  wrap->detach_remote_snapshot(false);
+  wrap->detach_remote_snapshot(false);
+  EXPECT_EQ(t->calls, (std::vector<std::string>{"unmount 10.0.0.3 nqn.snap",
+                                                "unshare 10.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss"}));
 }
 
 }  // namespace

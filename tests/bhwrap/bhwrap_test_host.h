@@ -3,15 +3,12 @@
 // (so their event loop and _exit stay out of the test process).
 #pragma once
 
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -20,14 +17,13 @@
 #include <spdlog/spdlog.h>
 
 #include "bhwrap/bhwrap.h"
-#include "driver/process_utils.h"
 #include "ipc/mq_vm_message.h"
 #include "ipc/posix_mq.h"
 #include "ipc/shm.h"
 #include "ipc/vm_runtime_record.h"
 #include "model/commander.h"
-#include "platform/host_root.h"
 #include "tests/integration/sandbox.h"
+#include "tests/support/child_process.h"
 
 namespace bhwrap_test {
 
@@ -48,11 +44,6 @@ inline BhWrapTimings quick_timings() {
   return t;
 }
 
-// scripts/sandbox takes the stand-ins from the build directory of these tests.
-struct BuildDirEnv {
-  BuildDirEnv() { ::setenv("OMBRIX_BUILD", OMBRIX_BUILD_DIR, 1); }
-};
-
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path);
   std::stringstream text;
@@ -64,25 +55,14 @@ inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The wrappers' children (and whatever else runs in the root) end with the
+// sandbox; the wrappers themselves, children of this process, before it.
 class WrapperHost {
  public:
-  WrapperHost() {
-    queue_.open_reader(PosixMq::kDaemonQueue, MqAttributes{10, 8192});
-  }
+  WrapperHost() { queue_.open_reader(PosixMq::kDaemonQueue, MqAttributes{10, 8192}); }
 
-  ~WrapperHost() {
-    for (pid_t pid : wrappers_) ::kill(pid, SIGKILL);
-    for (const auto& [vm, pid] : find_bhyve_processes()) ::kill(pid, SIGKILL);
-    for (pid_t pid : wrappers_) ::waitpid(pid, nullptr, 0);
-    Sandbox::reap_children();
-    queue_.close();
-    PosixMq::unlink(PosixMq::kDaemonQueue);
-    for (auto kind : {ShmKind::vm, ShmKind::devices, ShmKind::reconfig}) Shm::unlink(kVm, kind);
-  }
-
-  const std::string& root() const { return sandbox_.dir(); }
-  std::string host(const std::string& real) const { return platform::host_path(real); }
-  std::string vm_dir() const { return host(kVmDir); }
+  std::string path(const std::string& real) const { return sandbox_.path(real); }
+  std::string vm_dir() const { return path(kVmDir); }
   std::string checkpoint_volume() const {
     return std::string("/dev/zvol/") + kDataset + "/snapshot.bvmss";
   }
@@ -98,44 +78,27 @@ class WrapperHost {
   }
 
   // Forks a wrapper running `cmd`; its log goes to "wrapper.log" in the root.
-  pid_t start(const _command& cmd, BhWrapTimings timings = quick_timings()) {
+  test_support::ChildProcess& start(const _command& cmd, BhWrapTimings timings = quick_timings()) {
     std::string log = wrapper_log_path();
-    pid_t pid = ::fork();
-    if (pid == 0) {
+    wrappers_.push_back(std::make_unique<test_support::ChildProcess>([&]() -> int {
       if (std::FILE* f = std::freopen(log.c_str(), "a", stdout)) ::dup2(::fileno(f), 2);
       spdlog::set_level(spdlog::level::debug);
       spdlog::set_pattern("[%l] %v");
       run_wrapper(cmd, timings);
-    }
-    wrappers_.push_back(pid);
-    return pid;
+    }));
+    return *wrappers_.back();
   }
 
-  // The wrapper's exit status once it ended, -1 for a signal death, nothing
-  // when it did not end within `limit`.
-  std::optional<int> wait_wrapper(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      int st = 0;
-      if (::waitpid(pid, &st, WNOHANG) == pid) {
-        std::erase(wrappers_, pid);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-      }
-      if (std::chrono::steady_clock::now() > end) return std::nullopt;
-      ::usleep(2000);
-    }
+  // The wrapper's exit status once it ended, -1 when it did not exit (in time).
+  static int wait_wrapper(test_support::ChildProcess& wrapper) {
+    return wrapper.wait(std::chrono::seconds(20));
   }
 
   // The next record on the daemon's queue within `limit`.
   std::optional<mq_vm_message> next_message(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      if (auto text = queue_.receive()) return parse_mq_vm_message(*text);
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd p{queue_.descriptor(), POLLIN, 0};
-      ::poll(&p, 1, static_cast<int>(left.count()));
-    }
+    std::optional<std::string> text;
+    test_support::eventually([&] { return (text = queue_.receive()).has_value(); }, limit);
+    return text ? std::optional(parse_mq_vm_message(*text)) : std::nullopt;
   }
 
   // The next record of kind `kind`, skipping none: a record of another kind
@@ -148,7 +111,7 @@ class WrapperHost {
 
   // The wrapper's log so far.
   std::string wrapper_log() const { return read_file(wrapper_log_path()); }
-  std::string wrapper_log_path() const { return root() + "/wrapper.log"; }
+  std::string wrapper_log_path() const { return path("/wrapper.log"); }
   // The stand-in's trace of the last bhyve start.
   std::string trace() const { return read_file(vm_dir() + "/bhyve-sim.trace"); }
   std::string start_log() const {
@@ -159,10 +122,9 @@ class WrapperHost {
   }
 
  private:
-  BuildDirEnv build_dir_env_;
   Sandbox sandbox_{{"--pool", kPool, "--vms", "1"}};
   PosixMq queue_;
-  std::vector<pid_t> wrappers_;
+  std::vector<std::unique_ptr<test_support::ChildProcess>> wrappers_;
 };
 
 }  // namespace bhwrap_test

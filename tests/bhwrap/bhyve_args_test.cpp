@@ -2,9 +2,12 @@
 
 #include <signal.h>
 
+#include <map>
+
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "bhwrap/bhwrap.h"
 #include "tests/sim/bhyve_runner.h"
 
 namespace {
@@ -137,54 +140,40 @@ TEST(BhyveArgs, DiskKindsAndLimits) {
 
 TEST(BhyveArgs, NetBackendCheck) {
   using Map = std::map<std::string, std::string>;
-  EXPECT_EQ(check_snapshot_net_backend({{"pci.0.3.0.device", "virtio-net"}}),
-            "Unsupported network backend 'none' (pci.0.3.0.backend); only netgraph is supported");
-  EXPECT_EQ(check_snapshot_net_backend(Map{{"pci.0.3.0.device", "virtio-net"},
-                                           {"pci.0.3.0.backend", ""}}),
-            "Unsupported network backend 'none' (pci.0.3.0.backend); only netgraph is supported");
-  // Keys in byte order: slot 10 comes before slot 5.
-  EXPECT_EQ(check_snapshot_net_backend(Map{{"pci.0.5.0.device", "virtio-net"},
-                                           {"pci.0.5.0.backend", "tap0"},
-                                           {"pci.0.10.0.device", "virtio-net"},
-                                           {"pci.0.10.0.backend", "vale"}}),
-            "Unsupported network backend 'vale' (pci.0.10.0.backend); only netgraph is supported");
-  EXPECT_EQ(check_snapshot_net_backend(Map{{"pci.0.5.0.device", "virtio-net"},
-                                           {"pci.0.5.0.backend", "netgraph"},
-                                           {"pci.0.6.0.device", "ahci-cd"},
-                                           {"pci.0.7.0.device", "nvme"}}),
-            std::nullopt);
-  EXPECT_EQ(check_snapshot_net_backend({}), std::nullopt);
+  const std::string none =
+      "Unsupported network backend 'none' (pci.0.3.0.backend); only netgraph is supported";
+  const std::pair<Map, std::optional<std::string>> cases[] = {
+      {{{"pci.0.3.0.device", "virtio-net"}}, none},
+      {{{"pci.0.3.0.device", "virtio-net"}, {"pci.0.3.0.backend", ""}}, none},
+      {{{"pci.0.10.0.device", "virtio-net"}, {"pci.0.10.0.backend", "vale"}},
+       "Unsupported network backend 'vale' (pci.0.10.0.backend); only netgraph is supported"},
+      {{{"pci.0.5.0.device", "virtio-net"}, {"pci.0.5.0.backend", "netgraph"},
+        {"pci.0.6.0.device", "ahci-cd"}},
+       std::nullopt},
+  };
+  for (const auto& [config, error] : cases) EXPECT_EQ(check_snapshot_net_backend(config), error);
 }
 
-// The wrapper's split of an element: "-s 3,x" becomes "-s" and "3,x".
-std::vector<std::string> split_for_exec(const std::vector<std::string>& elements) {
-  std::vector<std::string> args;
-  for (const auto& e : elements) {
-    bool pair = e.size() >= 3 && e[0] == '-' && std::string("cmslo").find(e[1]) != std::string::npos;
-    if (pair) {
-      args.push_back(e.substr(0, 2));
-      args.push_back(e.substr(3));
-    } else {
-      args.push_back(e);
-    }
-  }
-  return args;
-}
-
+// The full line, split as the wrapper splits it, runs the stand-in hypervisor.
 TEST(BhyveArgs, TheHypervisorRunsTheLine) {
   bhyve_test::TempRoot root;
   VmConfig c = record(kFullRecord);
-  c.uefi = "/usr/local/share/uefi-firmware/BHYVE_UEFI.fd";
+  // With the seed image and the boot ROM in place the wrapper keeps them.
+  root.write(c.root_fs + "/seed.iso", "");
   root.write(c.uefi, "firmware");
   root.write("/dev/nmdm403404A", "");
   root.write("/dev/nmdm403404ciA", "");
   root.write("bhyve-sim.ctl", "ready_delay_ms=1\n");
-  std::vector<std::string> args = split_for_exec(make_bhyve_args(c));
+  _command cmd;
+  cmd.root_fs = c.root_fs;
+  std::vector<std::string> args = BhWrap(cmd).build_argv(c);
+  // Nothing left out; every element but the program, -A, -H and -S split in two.
+  ASSERT_EQ(args.size(), 2 * make_bhyve_args(c).size() - 4);
   args.erase(args.begin());  // the program itself
   args.push_back("403404");
   {
     bhyve_test::BhyveProcess bhyve(root.vm_dir(), SIM_BHYVE, args);
-    EXPECT_TRUE(bhyve_test::eventually(
+    EXPECT_TRUE(test_support::eventually(
         [] { return bhyve_test::vmm_request("403404", "PING") == "OK 0"; }))
         << bhyve.log();
     bhyve.signal(SIGTERM);

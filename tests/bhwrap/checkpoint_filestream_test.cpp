@@ -4,15 +4,15 @@
 
 #include "bhwrap/filestream_reader.h"
 #include "bhwrap/filestream_writer.h"
-#include "checkpoint_test_image.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
-using checkpoint_test::TempDir;
+using test_support::TempRoot;
 
 TEST(Filestream, WrittenBytesReadBack) {
-  TempDir dir;
-  std::string path = dir.file("stream.bin");
+  TempRoot dir(false);
+  std::string path = dir.path("/stream.bin");
   for (size_t buffer : {size_t{0}, size_t{3}, size_t{65536}}) {
     {
       auto out = filestream::writer::create(path, buffer);
@@ -41,8 +41,8 @@ TEST(Filestream, WrittenBytesReadBack) {
 }
 
 TEST(Filestream, ClosedStreamsAnswerMinusOne) {
-  TempDir dir;
-  auto in = filestream::reader::create(dir.file("absent"), 16);
+  TempRoot dir(false);
+  auto in = filestream::reader::create(dir.path("/absent"), 16);
   EXPECT_FALSE(in->is_open());
   char c;
   EXPECT_EQ(in->read(&c, 1), -1);
@@ -50,7 +50,7 @@ TEST(Filestream, ClosedStreamsAnswerMinusOne) {
   EXPECT_EQ(in->position(), -1);
   EXPECT_EQ(in->next_byte(), -1);
 
-  auto out = filestream::writer::create(dir.file("no/such/dir"), 16);
+  auto out = filestream::writer::create(dir.path("/no/such/dir"), 16);
   EXPECT_FALSE(out->is_open());
   EXPECT_FALSE(out->flush());
   EXPECT_EQ(out->write("x", 1), -1);
@@ -58,14 +58,14 @@ TEST(Filestream, ClosedStreamsAnswerMinusOne) {
   EXPECT_EQ(out->put_byte('x'), -1);
 
   filestream::writer w;
-  ASSERT_TRUE(w.open(dir.file("f"), 0));
+  ASSERT_TRUE(w.open(dir.path("/f"), 0));
   w.close();
   EXPECT_FALSE(w.is_open());
   EXPECT_EQ(w.put_byte('x'), -1);
 
   // A buffer that cannot be had leaves the stream closed.
   filestream::reader r;
-  EXPECT_FALSE(r.open(dir.file("f"), SIZE_MAX));
+  EXPECT_FALSE(r.open(dir.path("/f"), SIZE_MAX));
   EXPECT_FALSE(r.is_open());
 }
 

@@ -15,40 +15,29 @@ TEST(CheckpointSlotDevice, LooksUpTheSlotsDeviceKey) {
   EXPECT_EQ(checkpoint_slot_device(snapshot, 7), "");
 }
 
+// The first virtio-net device, keys in byte order, whose backend is not
+// exactly "netgraph": its backend key and value.
 TEST(SnapshotPortBackend, FirstVirtioNetNotOnNetgraph) {
-  checkpoint_config_map config = {{"pci.0.5.0.device", "virtio-net"},
-                                  {"pci.0.5.0.backend", "netgraph"},
-                                  {"pci.0.6.0.device", "virtio-net"}};
-  auto found = snapshot_port_backend(config);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->first, "pci.0.6.0.backend");
-  EXPECT_EQ(found->second, "");
-
-  config["pci.0.6.0.backend"] = "tap0";
-  config["pci.0.10.0.device"] = "virtio-net";  // sorts before 5: bytes, not numbers
-  config["pci.0.10.0.backend"] = "tap9";
-  found = snapshot_port_backend(config);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(*found, std::make_pair(std::string("pci.0.10.0.backend"), std::string("tap9")));
-}
-
-TEST(SnapshotPortBackend, NothingWhenAllUseNetgraphOrAreOtherDevices) {
-  EXPECT_EQ(snapshot_port_backend({}), std::nullopt);
-  checkpoint_config_map config = {
-      {"pci.0.5.0.device", "virtio-net"},  {"pci.0.5.0.backend", "netgraph"},
-      {"pci.0.6.0.device", "virtio-blk"},  {"pci.0.7.0.device", "virtio-net "},
-      {"pci.0.8.0.devices", "virtio-net"}, {".device", "e1000"},
-      {"device", "virtio-net"},
+  using Found = std::optional<std::pair<std::string, std::string>>;
+  const std::pair<checkpoint_config_map, Found> cases[] = {
+      {{}, std::nullopt},
+      {{{"pci.0.5.0.device", "virtio-net"}, {"pci.0.5.0.backend", "netgraph"},
+        {"pci.0.6.0.device", "virtio-blk"}, {"pci.0.7.0.device", "virtio-net "},
+        {"pci.0.8.0.devices", "virtio-net"}, {".device", "e1000"}, {"device", "virtio-net"}},
+       std::nullopt},
+      {{{"pci.0.5.0.device", "virtio-net"}, {"pci.0.5.0.backend", "netgraph"},
+        {"pci.0.6.0.device", "virtio-net"}},
+       Found{{"pci.0.6.0.backend", ""}}},
+      // Slot 10 sorts before slot 5: bytes, not numbers.
+      {{{"pci.0.5.0.device", "virtio-net"}, {"pci.0.5.0.backend", "tap0"},
+        {"pci.0.10.0.device", "virtio-net"}, {"pci.0.10.0.backend", "tap9"}},
+       Found{{"pci.0.10.0.backend", "tap9"}}},
+      // The shortest key that counts; "netgraph " is not netgraph.
+      {{{".device", "virtio-net"}}, Found{{".backend", ""}}},
+      {{{".device", "virtio-net"}, {".backend", "netgraph "}}, Found{{".backend", "netgraph "}}},
   };
-  EXPECT_EQ(snapshot_port_backend(config), std::nullopt);
-  // The shortest key that counts: ".device" itself, whose backend is ".backend".
-  config[".device"] = "virtio-net";
-  auto found = snapshot_port_backend(config);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->first, ".backend");
-  // A backend of "Netgraph" or "netgraph " is not netgraph.
-  config[".backend"] = "netgraph ";
-  EXPECT_EQ(snapshot_port_backend(config)->second, "netgraph ");
+  for (const auto& [config, found] : cases)
+    EXPECT_EQ(snapshot_port_backend(config), found) << (found ? found->first : "none");
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// Packed libnv lists and whole checkpoint images for the header tests, and
-// the stand-in libnv that the binding loads while they run.
+// Packed libnv lists and whole checkpoint images for the header tests, the
+// stand-in libnv that the binding loads while they run, and their host root.
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,7 +13,8 @@
 
 #include "checkpoint_test_image.h"
 #include "hostlib/libnv_api.h"
-#include "platform/host_root.h"
+#include "platform/sysctl.h"
+#include "tests/support/stand_in_root.h"
 
 namespace checkpoint_test {
 
@@ -124,27 +124,33 @@ inline void write_image(const std::string& path, const ImageParts& parts) {
 }
 
 // Loads the stand-in libnv into the process-wide binding, once, from a root
-// that holds only it; the root is removed again at once (the library stays
-// loaded) and OMBRIX_ROOT is put back as it was.
+// that holds only it; the root goes again at once (the library stays loaded).
 inline bool load_stand_in_libnv() {
   static bool loaded = [] {
-    TempDir root;
-    std::filesystem::create_directories(root.path() + "/lib");
-    std::filesystem::create_symlink(std::string(OMBRIX_BUILD_DIR) + "/sim/lib/libnv.so.1",
-                                    root.path() + "/lib/libnv.so.1");
-    const char* before = std::getenv("OMBRIX_ROOT");
-    std::string saved = before ? before : "";
-    setenv("OMBRIX_ROOT", root.path().c_str(), 1);
-    platform::reload_host_root_for_tests();
+    test_support::StandInRoot root(test_support::Links{{hostlib::libnv_path, SIM_LIBNV}});
     const libnv_api& api = libnv_api::instance();
-    if (before) setenv("OMBRIX_ROOT", saved.c_str(), 1); else unsetenv("OMBRIX_ROOT");
-    platform::reload_host_root_for_tests();
     if (!api.library().loaded())
       ADD_FAILURE() << "stand-in libnv not loaded: " << api.library().load_error();
     return api.library().loaded();
   }();
   return loaded;
 }
+
+// A host root for one test, with the kernel's memory-table layout setting
+// that the reader asks for.
+class TestRoot : public TempRoot {
+ public:
+  void set_memory_format(const std::string& value) {
+    std::string error;
+    if (!platform::sysctl_set("hw.vmm.features.snapshot_memory_format", value, &error))
+      ADD_FAILURE() << error;
+  }
+  // A value the kernel setting cannot be read as.
+  void break_memory_format() {
+    set_memory_format("1");
+    write("/var/run/vmm/features.snapshot_memory_format", "x\n");
+  }
+};
 
 // Registered once for the whole test program, so the binding is loaded
 // before any test can touch it with another root.

@@ -1,11 +1,10 @@
-// Building checkpoint images (and pieces of them) for the tests.
+// Building checkpoint images (and pieces of them) for the tests, in files of
+// a test_support::TempRoot.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -16,31 +15,17 @@
 #include <gtest/gtest.h>
 
 #include "bhwrap/checkpoint_format.h"
+#include "bhwrap/checkpoint_result.h"
+#include "tests/support/temp_root.h"
 
 namespace checkpoint_test {
 
 using Page = std::array<uint8_t, checkpoint::page_size>;
 using Bytes = std::vector<uint8_t>;
+using test_support::TempRoot;
 
-// A fresh directory, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/ombrix-ckpt-XXXXXX";
-    if (mkdtemp(tmpl)) path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// A result as "<code> <message>", to compare both at once.
+inline std::string text(const checkpoint_result& r) { return std::to_string(r.code) + " " + r.message; }
 
 template <class T>
 void put(uint8_t* at, T value) {

@@ -6,7 +6,7 @@ namespace {
 
 const char* kBadInput = "If input is correct, this line should never be reached.";
 
-TEST(Base64, StandardVectors) {
+TEST(Base64, StandardVectorsAlsoWithoutTheirFill) {
   const std::pair<std::string, std::string> vectors[] = {
       {"", ""},         {"f", "Zg=="},        {"fo", "Zm8="},         {"foo", "Zm9v"},
       {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
@@ -14,7 +14,9 @@ TEST(Base64, StandardVectors) {
   for (const auto& [plain, coded] : vectors) {
     EXPECT_EQ(base64_encode(plain), coded);
     EXPECT_EQ(base64_decode(coded), plain);
+    EXPECT_EQ(base64_decode(coded.substr(0, coded.find('='))), plain) << coded;
   }
+  EXPECT_EQ(base64_decode("Zg="), "f");  // half the fill
 }
 
 TEST(Base64, UrlAlphabetAndEitherOnDecode) {
@@ -28,13 +30,6 @@ TEST(Base64, UrlAlphabetAndEitherOnDecode) {
     EXPECT_EQ(base64_decode("Zg..", url), "f");
     EXPECT_EQ(base64_decode("Zg==", url), "f");
   }
-}
-
-TEST(Base64, MissingFillIsTolerated) {
-  EXPECT_EQ(base64_decode("Zg"), "f");
-  EXPECT_EQ(base64_decode("Zg="), "f");
-  EXPECT_EQ(base64_decode("Zm8"), "fo");
-  EXPECT_EQ(base64_decode("Zm9vYg"), "foob");
 }
 
 TEST(Base64, AllByteValuesRoundTrip) {

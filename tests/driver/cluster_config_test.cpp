@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "driver/config.h"
-#include "tests/platform/temp_root.h"
+#include "tests/support/temp_root.h"
 
 namespace {
+
+using test_support::TempRoot;
 
 using nlohmann::json;
 

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/temp_root.h"
+#include "tests/support/temp_root.h"
 
 namespace {
+
+using test_support::TempRoot;
 
 constexpr const char* kFull = R"([LOG]
 level = debug
@@ -30,25 +32,6 @@ MqMaxMsgSizeKb = 8
 NVMfAllowAnyHost = false
 PoolPerformance = Serial
 )";
-
-TEST(Config, DefaultsWithoutAFile) {
-  TempRoot root;
-  Config c;
-  EXPECT_FALSE(c.load());
-  EXPECT_EQ(c.log_level, "info");
-  EXPECT_EQ(c.amqp_port, 5672);
-  EXPECT_EQ(c.heartbeats, 5);
-  EXPECT_EQ(c.pools_root, "/pools");
-  EXPECT_EQ(c.state_dir, ".vm_V4_state");
-  EXPECT_EQ(c.pool_config_file, "ombrix-vm_pool.conf");
-  EXPECT_EQ(c.mq_max_msg_size_kb, 128);
-  EXPECT_TRUE(c.nvmf_allow_any_host);
-  EXPECT_TRUE(c.parallel);
-  EXPECT_TRUE(c.wait_for_replies);
-  EXPECT_EQ(c.cpu_domain, -1);
-  EXPECT_EQ(c.amqp_url, "");
-  EXPECT_EQ(c.amqp_error, "no AMQP host configured");
-}
 
 TEST(Config, EveryKeyIsRead) {
   TempRoot root;
@@ -127,9 +110,13 @@ TEST(Config, SearchOrder) {
   EXPECT_EQ(e.log_level, "critical");
 }
 
-TEST(Config, MalformedFileOnFirstLoadGivesDefaults) {
+// (The defaults themselves: RereadAppliesChangesAndKeepsCommandLineFields.)
+TEST(Config, NoFileOrAMalformedOneOnFirstLoadGivesDefaults) {
   TempRoot root;
   Config c;
+  EXPECT_FALSE(c.load());
+  EXPECT_EQ(c.amqp_url, "");
+  EXPECT_EQ(c.amqp_error, "no AMQP host configured");
   c.config_path = root.write("/bad.config", "[RUN]\nMqMaxMsgSizeKb = 8\nno equals sign here\n");
   EXPECT_FALSE(c.load());
   EXPECT_EQ(c.mq_max_msg_size_kb, 128);

@@ -6,10 +6,14 @@
 
 #include "platform/host_root.h"
 #include "platform/process_table.h"
-#include "tests/platform/child_process.h"
-#include "tests/platform/temp_root.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_root.h"
 
 namespace {
+
+using test_support::ChildProcess;
+using test_support::eventually;
+using test_support::TempRoot;
 
 // A stand-in process with the given arguments (args[0] included).
 std::unique_ptr<ChildProcess> run(const std::vector<std::string>& args, const std::string& cwd) {

@@ -198,20 +198,5 @@ TEST_F(VmmapiProcessWideTest, LoadsTheHostLibraryOnFirstUse) {
       ExitedWithCode(0), "");
 }
 
-TEST_F(VmmapiProcessWideTest, WithoutTheHostLibraryNothingIsOffered) {
-  EXPECT_EXIT(run_in_child({}, [](const StandInRoot&, ChildChecks& c) {
-                c.expect(!vmmapi_loaded() && !vmmapi_load_error().empty(), "not loaded");
-                c.expect(vmmapi_missing_symbols() == kAllEntryPoints, "every entry point missing");
-                c.expect(!vmmapi_has_vcpu_class() && !libvmmapi::has_vm_checkpoint(),
-                         "no extensions");
-                c.expect(vmmapi_ping(kVm) == -1, "ping not supported");
-                c.expect(vmmapi_get_config(kVm).empty(), "no configuration");
-                c.expect(vmmapi_checkpoint(kVm, "/x", true) == "libvmmapi offers no vm_open",
-                         "checkpoint refused");
-                c.expect(vmmapi_livestream(kVm, "h", 1).has_value(), "livestream refused");
-              }),
-              ExitedWithCode(0), "");
-}
-
 }  // namespace
 }  // namespace hostlib_test

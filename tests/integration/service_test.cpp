@@ -5,15 +5,17 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "platform/process_table.h"
 #include "tests/integration/sandbox.h"
-#include "tests/platform/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
+using test_support::eventually;
 using Pids = std::vector<int32_t>;
 
 Pids daemons() { return find_titled_processes(daemon_title); }
@@ -159,10 +161,18 @@ TEST(Service, ChecksBeforeAnyAction) {
   EXPECT_EQ(run.output, "Ombrix QTR (daemon): not running\nOmbrix QTR (AMQP-daemon): not running\n");
 
   // Only root may run it.
-  run = Sandbox::run_program(OMBRIX_BUILD_DIR "/src/app/ombrix-vm", {"status"}, 65534);
-  EXPECT_EQ(run.status, 1);
+  std::string out = sandbox.path("/nobody.out");
+  test_support::ChildProcess nobody([&]() -> int {
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0 || ::setuid(65534) != 0) return 126;
+    const char* program = OMBRIX_BUILD_DIR "/src/app/ombrix-vm";
+    test_support::exec_program(program, {program, "status"});
+  });
+  EXPECT_EQ(nobody.wait(), 1);
   // (The sandbox is not readable for that user: the configuration is missed too.)
-  EXPECT_NE(run.output.find("The program must be run at root\n"), std::string::npos) << run.output;
+  std::ifstream written(out);
+  std::string output((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_NE(output.find("The program must be run at root\n"), std::string::npos) << output;
 
   EXPECT_EQ(sandbox.ombrix({"--version"}).status, 0);
   EXPECT_EQ(sandbox.ombrix({"--bogus"}).status, 1);

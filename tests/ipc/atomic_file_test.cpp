@@ -9,6 +9,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string slurp(const std::string& path) {
   std::ifstream in(path);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -17,39 +19,33 @@ std::string slurp(const std::string& path) {
 TEST(AtomicFile, WritesAndReplaces) {
   IpcSandbox sandbox;
   const std::string path = sandbox.dir() + "/vm.json";
-  ASSERT_EQ(write_file_atomic(path, "first, longer text"), "");
-  EXPECT_EQ(slurp(path), "first, longer text");
-  ASSERT_EQ(write_file_atomic(path, "second"), "");
-  EXPECT_EQ(slurp(path), "second");
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-  ASSERT_EQ(write_file_atomic(path, ""), "");
-  EXPECT_EQ(slurp(path), "");
+  for (const char* text : {"first, longer text", "second", ""}) {
+    ASSERT_EQ(write_file_atomic(path, text), "");
+    EXPECT_EQ(slurp(path), text);
+  }
+  EXPECT_FALSE(fs::exists(path + ".tmp"));
 }
 
-TEST(AtomicFile, FailureLeavesTheOldContents) {
+TEST(AtomicFile, FailuresLeaveTheOldContentsAndNoTemporary) {
   IpcSandbox sandbox;
   const std::string path = sandbox.dir() + "/state";
   ASSERT_EQ(write_file_atomic(path, "kept"), "");
   // The temporary file cannot be made.
-  std::filesystem::create_directory(path + ".tmp");
+  fs::create_directory(path + ".tmp");
   std::string error = write_file_atomic(path, "lost?");
   EXPECT_NE(error.find(path + ".tmp"), std::string::npos) << error;
   EXPECT_EQ(slurp(path), "kept");
 
-  error = write_file_atomic(sandbox.dir() + "/no/dir/file", "x");
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(std::filesystem::exists(sandbox.dir() + "/no"));
-  EXPECT_FALSE(write_file_atomic("", "x").empty());
-}
-
-TEST(AtomicFile, RenameFailureRemovesTheTemporary) {
-  IpcSandbox sandbox;
   // A directory in the way of the rename.
-  const std::string path = sandbox.dir() + "/busy";
-  std::filesystem::create_directories(path + "/inside");
-  EXPECT_FALSE(write_file_atomic(path, "x").empty());
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-  EXPECT_TRUE(std::filesystem::is_directory(path));
+  const std::string busy = sandbox.dir() + "/busy";
+  fs::create_directories(busy + "/inside");
+  EXPECT_FALSE(write_file_atomic(busy, "x").empty());
+  EXPECT_FALSE(fs::exists(busy + ".tmp"));
+  EXPECT_TRUE(fs::is_directory(busy));
+
+  EXPECT_FALSE(write_file_atomic(sandbox.dir() + "/no/dir/file", "x").empty());
+  EXPECT_FALSE(fs::exists(sandbox.dir() + "/no"));
+  EXPECT_FALSE(write_file_atomic("", "x").empty());
 }
 
 }  // namespace

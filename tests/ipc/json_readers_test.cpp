@@ -8,35 +8,26 @@ using nlohmann::json;
 
 TEST(JsonReaders, StringsAcceptNumbersAndBools) {
   json j = json::parse(R"({"s": "abc", "i": 42, "f": 1.5, "b": true, "n": null, "o": {}, "a": [1]})");
-  EXPECT_EQ(json_string_or(j, "s", "x"), "abc");
-  EXPECT_EQ(json_string_or(j, "i", "x"), "42");
-  EXPECT_EQ(json_string_or(j, "f", "x"), "1.5");
-  EXPECT_EQ(json_string_or(j, "b", "x"), "true");
-  EXPECT_EQ(json_string_or(j, "n", "x"), "x");
-  EXPECT_EQ(json_string_or(j, "o", "x"), "x");
-  EXPECT_EQ(json_string_or(j, "a", "x"), "x");
-  EXPECT_EQ(json_string_or(j, "missing", "x"), "x");
+  for (auto [key, text] : {std::pair{"s", "abc"}, {"i", "42"}, {"f", "1.5"}, {"b", "true"},
+                           {"n", "x"}, {"o", "x"}, {"a", "x"}, {"missing", "x"}})
+    EXPECT_EQ(json_string_or(j, key, "x"), text) << key;
   EXPECT_EQ(json_string_or(json::array({1}), "s", "x"), "x");
   EXPECT_EQ(json_string_or(json("text"), "s", "x"), "x");
 }
 
-TEST(JsonReaders, IntegersAcceptWholeNumbersAsText) {
+TEST(JsonReaders, IntegersAcceptWholeNumbersAsTextAndOnlyWhatFits) {
   json j = json::parse(R"({"i": -7, "t": "123", "neg": "-5", "frac": 2.9, "bad": "12a",
                            "empty": "", "space": " 1", "b": true, "n": null, "o": {"x": 1},
                            "huge": 18446744073709551615, "bigf": 1e300, "tbig": "99999999999999999999"})");
-  EXPECT_EQ(json_int_or(j, "i", 0), -7);
-  EXPECT_EQ(json_int_or(j, "t", 0), 123);
-  EXPECT_EQ(json_int_or(j, "neg", 0), -5);
-  EXPECT_EQ(json_int_or(j, "frac", 0), 2);
+  for (auto [key, value] : {std::pair{"i", -7}, {"t", 123}, {"neg", -5}, {"frac", 2}})
+    EXPECT_EQ(json_int_or(j, key, 0), value) << key;
   for (const char* key : {"bad", "empty", "space", "b", "n", "o", "huge", "bigf", "tbig", "missing"})
     EXPECT_EQ(json_int_or(j, key, -99), -99) << key;
   EXPECT_FALSE(json_int_opt(j, "n").has_value());
   EXPECT_EQ(json_int_opt(j, "t"), 123);
   EXPECT_EQ(json_int_or(json(5), "i", 3), 3);
-}
 
-TEST(JsonReaders, Int32RejectsWhatDoesNotFit) {
-  json j = json::parse(R"({"max": 2147483647, "over": 2147483648, "under": "-2147483649", "min": -2147483648})");
+  j = json::parse(R"({"max": 2147483647, "over": 2147483648, "under": "-2147483649", "min": -2147483648})");
   EXPECT_EQ(json_int32_or(j, "max", 0), 2147483647);
   EXPECT_EQ(json_int32_or(j, "min", 0), -2147483647 - 1);
   EXPECT_EQ(json_int32_or(j, "over", 9), 9);
@@ -47,14 +38,8 @@ TEST(JsonReaders, Int32RejectsWhatDoesNotFit) {
 TEST(JsonReaders, BoolsAcceptTextsAndNumbers) {
   json j = json::parse(R"({"t": true, "f": false, "s1": "1", "st": "true", "s0": "0", "sf": "false",
                            "n1": 1, "n0": 0, "yes": "yes", "T": "TRUE", "null": null, "arr": []})");
-  EXPECT_TRUE(json_bool_or(j, "t", false));
-  EXPECT_FALSE(json_bool_or(j, "f", true));
-  EXPECT_TRUE(json_bool_or(j, "s1", false));
-  EXPECT_TRUE(json_bool_or(j, "st", false));
-  EXPECT_FALSE(json_bool_or(j, "s0", true));
-  EXPECT_FALSE(json_bool_or(j, "sf", true));
-  EXPECT_TRUE(json_bool_or(j, "n1", false));
-  EXPECT_FALSE(json_bool_or(j, "n0", true));
+  for (const char* key : {"t", "s1", "st", "n1"}) EXPECT_TRUE(json_bool_or(j, key, false)) << key;
+  for (const char* key : {"f", "s0", "sf", "n0"}) EXPECT_FALSE(json_bool_or(j, key, true)) << key;
   for (const char* key : {"yes", "T", "null", "arr", "missing"}) {
     EXPECT_TRUE(json_bool_or(j, key, true)) << key;
     EXPECT_FALSE(json_bool_or(j, key, false)) << key;

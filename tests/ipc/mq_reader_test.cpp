@@ -3,34 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "ipc_fixture.h"
+#include "tests/support/eventually.h"
 
 namespace {
 
-// Runs `loop` until `done` says so (asked before each wait for events) or a
-// safety timer of 5 s fires; returns false when the timer fired.
-bool run_until(struct ev_loop* loop, const std::function<bool()>& done) {
-  struct State {
-    std::function<bool()> done;
-    bool timed_out = false;
-  } state{done};
-  ev_timer guard;
-  ev_timer_init(&guard, [](struct ev_loop* l, ev_timer* w, int) {
-    static_cast<State*>(w->data)->timed_out = true;
-    ev_break(l, EVBREAK_ALL);
-  }, 5.0, 0.0);
-  guard.data = &state;
-  ev_timer_start(loop, &guard);
-  ev_prepare prepare;
-  ev_prepare_init(&prepare, [](struct ev_loop* l, ev_prepare* w, int) {
-    if (static_cast<State*>(w->data)->done()) ev_break(l, EVBREAK_ALL);
-  });
-  prepare.data = &state;
-  ev_prepare_start(loop, &prepare);
-  ev_run(loop, 0);
-  ev_prepare_stop(loop, &prepare);
-  ev_timer_stop(loop, &guard);
-  return !state.timed_out;
-}
+using test_support::eventually;
 
 TEST(MqReader, DeliversWhatWasLeftAndWhatArrives) {
   IpcSandbox sandbox;
@@ -45,7 +22,14 @@ TEST(MqReader, DeliversWhatWasLeftAndWhatArrives) {
   std::vector<std::string> got;
   MqReader reader(loop.get(), queue, [&](std::string m) { got.push_back(std::move(m)); });
   ASSERT_TRUE(reader.start());
-  ASSERT_TRUE(run_until(loop.get(), [&] { return got.size() >= 3; }));
+  // Runs the loop without blocking until `count` messages came.
+  auto received = [&](size_t count) {
+    return eventually([&] {
+      ev_run(loop.get(), EVRUN_NOWAIT);
+      return got.size() >= count;
+    }, std::chrono::seconds(5));
+  };
+  ASSERT_TRUE(received(3));
   EXPECT_EQ(got, (std::vector<std::string>{"left-1", "left-2", "left-3"}));
 
   ChildProcess child([] {
@@ -55,7 +39,7 @@ TEST(MqReader, DeliversWhatWasLeftAndWhatArrives) {
       if (!writer.send("new-" + std::to_string(i)).empty()) return 2;
     return 0;
   });
-  ASSERT_TRUE(run_until(loop.get(), [&] { return got.size() >= 11; }));
+  ASSERT_TRUE(received(11));
   EXPECT_EQ(child.wait(), 0);
   ASSERT_EQ(got.size(), 11u);
   for (int i = 0; i < 8; ++i) EXPECT_EQ(got[3 + i], "new-" + std::to_string(i));

@@ -1,4 +1,5 @@
 #include "ipc/mq_vm_message.h"
+#include "ipc/mq_request.h"
 
 #include <regex>
 
@@ -11,21 +12,14 @@ using nlohmann::json;
 mq_vm_message round_trip(const mq_vm_message& m) { return parse_mq_vm_message(mq_vm_message_text(m)); }
 
 TEST(MqVmMessage, EveryKindSurvivesARoundTrip) {
-  mq_exit_info exit;
-  exit.code = 4;
-  exit.signal = 9;
-  exit.initiator = "command";
-  exit.method = "vms-stop";
-  mq_exit_info code_only;
-  code_only.code = 0;
   for (const mq_vm_message& m :
        {make_amqp_request_message(R"({"id":1,"method":"vms-start"})", "c-1", "replies"),
         make_confirm_message("403404", 1234, ""),
         make_confirm_message("403404", -1, "q"),
         make_vm_command_message("403404", "stop", "/var/run/ombrix-vm-cli-fifo.10.403404", 30),
         make_vm_command_message("7", "start", "", -1),
-        make_vm_exit_message("403404", 1, exit),
-        make_vm_exit_message("403404", 0, code_only),
+        make_vm_exit_message("403404", 1, mq_exit_info{4, 9, "command", "vms-stop"}),
+        make_vm_exit_message("403404", 0, mq_exit_info{.code = 0}),
         make_vm_exit_message("403404", -2, std::nullopt),
         make_pool_status_message("z05", "suspend", -1)}) {
     mq_vm_message back = round_trip(m);
@@ -35,34 +29,28 @@ TEST(MqVmMessage, EveryKindSurvivesARoundTrip) {
 }
 
 TEST(MqVmMessage, TextsHaveTheAgreedKeys) {
-  json c = json::parse(mq_vm_message_text(make_vm_command_message("9", "pause", "/f", 30)));
-  EXPECT_EQ(c["vmid"], "9");
-  EXPECT_EQ(c["command"], "pause");
-  EXPECT_EQ(c["reply_queue"], "/f");
-  EXPECT_EQ(c["status"], 30);
-  EXPECT_FALSE(c.contains("type"));
-  EXPECT_TRUE(std::regex_match(c["datetime"].get<std::string>(),
-                               std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
-
-  json p = json::parse(mq_vm_message_text(make_pool_status_message("z05", "start", -1)));
-  EXPECT_EQ(p["pool"], "z05");
-  EXPECT_FALSE(p.contains("vmid"));
-
-  json f = json::parse(mq_vm_message_text(make_confirm_message("9", 77, "")));
-  EXPECT_EQ(f["type"], "confirm");
-  EXPECT_EQ(f["status"], 77);
-
-  json a = json::parse(mq_vm_message_text(make_amqp_request_message("{}", "id", "rq")));
-  EXPECT_EQ(a["type"], "amqp_request");
-  EXPECT_EQ(a["message"], "{}");
-  EXPECT_EQ(a["corrid"], "id");
-
-  mq_exit_info none;  // neither code nor signal
-  json e = json::parse(mq_vm_message_text(make_vm_exit_message("9", 1, none)));
-  EXPECT_EQ(e["command"], "exit");
-  EXPECT_FALSE(e["exit"].contains("code"));
-  EXPECT_FALSE(e["exit"].contains("signal"));
-  EXPECT_EQ(e["exit"]["initiator"], "none");
+  // The text as JSON; the records without a type carry the local time.
+  auto text = [](const mq_vm_message& m) {
+    json j = json::parse(mq_vm_message_text(m));
+    if (!j.contains("type")) {
+      EXPECT_TRUE(std::regex_match(j.value("datetime", ""),
+                                   std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << j;
+      j.erase("datetime");
+    }
+    return j;
+  };
+  EXPECT_EQ(text(make_vm_command_message("9", "pause", "/f", 30)),
+            json::parse(R"({"vmid": "9", "command": "pause", "reply_queue": "/f", "status": 30})"));
+  EXPECT_EQ(text(make_pool_status_message("z05", "start", -1)),
+            json::parse(R"({"pool": "z05", "command": "start", "reply_queue": "", "status": -1})"));
+  EXPECT_EQ(text(make_confirm_message("9", 77, "")),
+            json::parse(R"({"type": "confirm", "vmid": "9", "status": 77, "reply_queue": ""})"));
+  EXPECT_EQ(text(make_amqp_request_message("{}", "id", "rq")),
+            json::parse(R"({"type": "amqp_request", "message": "{}", "corrid": "id", "reply_queue": "rq"})"));
+  // An exit with neither code nor signal.
+  EXPECT_EQ(text(make_vm_exit_message("9", 1, mq_exit_info{})),
+            json::parse(R"({"vmid": "9", "command": "exit", "status": 1,
+                            "exit": {"initiator": "none", "method": ""}})"));
 }
 
 TEST(MqVmMessage, LenientFields) {
@@ -106,6 +94,33 @@ TEST(MqVmMessage, UnusableTextsAreInvalidWithAReason) {
     EXPECT_FALSE(m.error.empty()) << text;
   }
   EXPECT_EQ(read_mq_vm_message(json::array()).kind, MqVmMessageKind::invalid);
+}
+
+TEST(MqRequest, RoundTrip) {
+  for (const mq_request& r : {mq_request{"c-1", "replies", R"({"jsonrpc":"2.0"})", ""},
+                              mq_request{kPoolControlCorrid, "z05", "start", "5"},
+                              mq_request{"x", "", "", ""}}) {
+    std::string error;
+    std::optional<mq_request> back = parse_mq_request(mq_request_text(r), &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(*back, r);
+  }
+}
+
+TEST(MqRequest, LenientAndNeverThrowing) {
+  std::optional<mq_request> r = parse_mq_request(R"({"corrid": 12, "message": {"a": [1]}, "timer": 3})");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->corrid, "12");
+  EXPECT_EQ(r->message, R"({"a":[1]})");
+  EXPECT_EQ(r->timer, "3");
+  EXPECT_EQ(r->reply_queue, "");
+
+  std::string error;
+  for (const char* text : {"", "{", "[1]", "{}", R"({"reply_queue": "q"})"}) {
+    error.clear();
+    EXPECT_FALSE(parse_mq_request(text, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
 }
 
 }  // namespace

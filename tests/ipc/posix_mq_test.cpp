@@ -5,23 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "ipc/mq_limits.h"
 #include "ipc/mq_send.h"
 #include "ipc_fixture.h"
 
 namespace {
 
 const MqAttributes kSmall{10, 512};
-
-// Both ends of a fresh queue of the test.
-struct QueueEnds {
-  QueueEnds(IpcSandbox& sandbox, const std::string& name, const MqAttributes& attrs) {
-    const std::string q = sandbox.queue(name);
-    opened = reader.open_reader(q, attrs) && writer.open_writer(q);
-  }
-  PosixMq reader;
-  PosixMq writer;
-  bool opened = false;
-};
 
 TEST(PosixMq, RecordsCrossProcessesInOrder) {
   IpcSandbox sandbox;
@@ -46,35 +36,25 @@ TEST(PosixMq, RecordsCrossProcessesInOrder) {
   EXPECT_EQ(reader.error(), "");
 }
 
-TEST(PosixMq, FullQueueFailsAfterTheTimeOut) {
+TEST(PosixMq, FullQueueAndOversizedRecordsFailWithoutLoss) {
   IpcSandbox sandbox;
-  QueueEnds ends(sandbox, "/ipc-test-full.mq", MqAttributes{2, 256});
-  ASSERT_TRUE(ends.opened);
-  PosixMq& reader = ends.reader;
-  PosixMq& writer = ends.writer;
-  EXPECT_EQ(writer.send("a", 20), "");
-  EXPECT_EQ(writer.send("b", 20), "");
-  EXPECT_EQ(writer.pending(), 2);
-  EXPECT_EQ(writer.send("c", 20), std::strerror(ETIMEDOUT));
-  EXPECT_EQ(mq_send_text("/ipc-test-full.mq", "d", false, 0), std::strerror(ETIMEDOUT));
-  // Nothing was lost or reordered by the failed sends.
-  EXPECT_EQ(reader.receive(), "a");
-  EXPECT_EQ(writer.send("e", 20), "");
-  EXPECT_EQ(reader.receive(), "b");
-  EXPECT_EQ(reader.receive(), "e");
-}
-
-TEST(PosixMq, OversizedRecordIsRefusedNotCut) {
-  IpcSandbox sandbox;
-  QueueEnds ends(sandbox, "/ipc-test-size.mq", MqAttributes{4, 256});
-  ASSERT_TRUE(ends.opened);
-  PosixMq& reader = ends.reader;
-  PosixMq& writer = ends.writer;
-  EXPECT_EQ(writer.send(std::string(256, 'x')), "");
+  const std::string q = sandbox.queue("/ipc-test-full.mq");
+  PosixMq reader, writer;
+  ASSERT_TRUE(reader.open_reader(q, MqAttributes{2, 256}) && writer.open_writer(q));
+  // A record longer than a message is refused, not cut.
   std::string error = writer.send(std::string(257, 'y'));
   EXPECT_NE(error.find("257 bytes exceeds"), std::string::npos) << error;
   EXPECT_NE(error.find("256"), std::string::npos) << error;
-  EXPECT_EQ(reader.receive(), std::string(256, 'x'));
+  EXPECT_EQ(writer.send(std::string(256, 'a'), 20), "");
+  EXPECT_EQ(writer.send("b", 20), "");
+  EXPECT_EQ(writer.pending(), 2);
+  EXPECT_EQ(writer.send("c", 20), std::strerror(ETIMEDOUT));
+  EXPECT_EQ(mq_send_text(q, "d", false, 0), std::strerror(ETIMEDOUT));
+  // Nothing was lost or reordered by the failed sends.
+  EXPECT_EQ(reader.receive(), std::string(256, 'a'));
+  EXPECT_EQ(writer.send("e", 20), "");
+  EXPECT_EQ(reader.receive(), "b");
+  EXPECT_EQ(reader.receive(), "e");
   EXPECT_FALSE(reader.receive());
 }
 
@@ -111,6 +91,27 @@ TEST(PosixMq, OpenFailuresSayWhy) {
   // Far beyond any host's per-message limit.
   EXPECT_FALSE(reader.open_reader(sandbox.queue("/ipc-test-huge.mq"), MqAttributes{1, 1L << 30}));
   EXPECT_NE(reader.error().find("bytes"), std::string::npos) << reader.error();
+}
+
+TEST(MqLimits, BothQueuesFitTheBudget) {
+  constexpr int64_t kBudget = 819200;
+  struct Case {
+    int64_t kb, budget, message_size, max_messages;
+  };
+  for (const Case& c : {Case{128, kBudget, 131072, 3}, {4, kBudget, 4096, 10},
+                        {0, kBudget, 131072, 3}, {-5, kBudget, 131072, 3},  // the default size
+                        {128, 0, 131072, 10},                               // no budget
+                        {1000, kBudget, kBudget / 2 - kMqMessageOverhead, 1}}) {  // cut to fit
+    MqAttributes a = mq_attributes_for(c.kb, c.budget);
+    EXPECT_EQ(a.message_size, c.message_size) << c.kb << " KB, budget " << c.budget;
+    EXPECT_EQ(a.max_messages, c.max_messages) << c.kb << " KB, budget " << c.budget;
+  }
+  for (int64_t kb : {1, 8, 16, 64, 100, 200, 390, 399, 400, 100000}) {
+    MqAttributes a = mq_attributes_for(kb, kBudget);
+    EXPECT_GE(a.max_messages, 1) << kb;
+    EXPECT_LE(a.max_messages, 10) << kb;
+    EXPECT_LE(2 * a.max_messages * (a.message_size + kMqMessageOverhead), kBudget) << kb;
+  }
 }
 
 }  // namespace

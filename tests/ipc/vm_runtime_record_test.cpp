@@ -18,19 +18,12 @@ TEST(VmRuntimeRecord, RoundTrip) {
   r.restart_started = true;
   EXPECT_EQ(parse_runtime_record(r.to_text()), r);
   EXPECT_EQ(parse_runtime_record(VmRuntimeRecord{}.to_text()), VmRuntimeRecord{});
-  auto j = nlohmann::json::parse(r.to_text());
-  EXPECT_TRUE(j["item"].is_string());
-  EXPECT_EQ(j.size(), 9u);
+  EXPECT_TRUE(nlohmann::json::parse(r.to_text())["item"].is_string());
 }
 
 TEST(VmRuntimeRecord, BrokenTextsGiveTheDefaults) {
-  for (const char* text : {"", "{", "null", "[1,2]", "\"text\"", "{\"vmid\": "}) {
-    VmRuntimeRecord r = parse_runtime_record(text);
-    EXPECT_EQ(r, VmRuntimeRecord{}) << text;
-    EXPECT_EQ(r.tstamp, 30);
-    EXPECT_EQ(r.pid, 0);
-    EXPECT_EQ(r.vmid, "");
-  }
+  for (const char* text : {"", "{", "null", "[1,2]", "\"text\"", "{\"vmid\": "})
+    EXPECT_EQ(parse_runtime_record(text), VmRuntimeRecord{}) << text;
 }
 
 TEST(VmRuntimeRecord, LenientMembers) {

@@ -6,11 +6,6 @@
 
 namespace {
 
-TEST(StateSem, NamesEndInStateLock) {
-  EXPECT_EQ(state_sem::pool_name("z05"), "/z05_state.lock");
-  EXPECT_EQ(state_sem::vm_name("403404"), "/vm.403404_state.lock");
-}
-
 TEST(StateSem, HeldUntilDestroyedAndTimedOutMeanwhile) {
   SandboxRoot root;
   const std::string name = state_sem::pool_name("semtest");
@@ -25,11 +20,7 @@ TEST(StateSem, HeldUntilDestroyedAndTimedOutMeanwhile) {
   }
   state_sem again(name, std::chrono::milliseconds(20));
   EXPECT_TRUE(again.held());
-}
-
-TEST(StateSem, RemoveOfAMissingSemaphoreIsFine) {
-  SandboxRoot root;
-  EXPECT_TRUE(state_sem::remove("/never_made_state.lock"));
+  EXPECT_TRUE(state_sem::remove("/never_made_state.lock"));  // a missing one is fine
 }
 
 }  // namespace

@@ -41,57 +41,6 @@ const char* kFullRecord = R"({
                       "ops": {"password": "", "ssh-authorized-keys": []}}}
 })";
 
-TEST(VmConfig, FullRecordIsReadCompletely) {
-  VmConfigResult r = parse_vm_config(kFullRecord);
-  ASSERT_EQ(r.error, "");
-  const VmConfig& c = r.config;
-  EXPECT_EQ(c.id, "403404");
-  EXPECT_EQ(c.cpus, 8u);
-  EXPECT_EQ(c.cores, 4u);
-  EXPECT_EQ(c.threads, 2u);
-  EXPECT_EQ(c.ram, 8589934592ULL);
-  EXPECT_EQ(c.os_type, kOsTypeOpenStack);
-  EXPECT_EQ(c.extra_options, "-s 9,virtio-9p,x=/y");
-  EXPECT_EQ(c.gc_id, 2);
-  EXPECT_EQ(c.vnc.host, "10.0.0.9");
-  EXPECT_EQ(c.vnc.height, 768);
-  EXPECT_EQ(c.suspend_device.traddr, "10.0.0.20");
-  EXPECT_EQ(c.hv_faults.sigabort_interval, 60u);
-  EXPECT_EQ(c.hv_faults.sigabort_restarts, 5u);
-  EXPECT_EQ(c.service, 10);
-  EXPECT_EQ(c.cpu_priority, 5);
-  EXPECT_EQ(c.incarnation, 77u);
-  EXPECT_EQ(c.rtty_port, 7001u);
-
-  ASSERT_EQ(c.disks.size(), 3u);
-  EXPECT_EQ(c.disks[0].sector_size.physical, 4096u);
-  EXPECT_EQ(c.disks[0].iops_limit, 500);
-  EXPECT_EQ(c.disks[0].mbps_limit, -1);
-  EXPECT_EQ(c.disks[1].devtype, "nvme");
-  EXPECT_EQ(c.disks[1].iops_limit, -1);
-  EXPECT_EQ(c.disks[1].sector_size.logical, 0u);
-  EXPECT_EQ(c.disks[2].guid, 4420u);
-  EXPECT_EQ(c.disks[2].trtype, "tcp");
-
-  ASSERT_EQ(c.network_ports.size(), 1u);
-  const VmNetworkPort& p = c.network_ports[0];
-  EXPECT_EQ(p.mac.size(), 3u);
-  ASSERT_EQ(p.ipv4.size(), 2u);
-  EXPECT_EQ(p.ipv4[0].gateway, "10.1.0.1");
-  ASSERT_EQ(p.ipv6.size(), 2u);
-  EXPECT_EQ(p.ipv6[0].address, "fd00::5/56");
-  EXPECT_EQ(p.ipv6[1].gateway, "");
-  EXPECT_EQ(p.mac_guard, 0u);
-  EXPECT_EQ(p.ratelimit_mbits, 1000);
-
-  ASSERT_EQ(c.passthru_devices.size(), 1u);
-  EXPECT_EQ(c.passthru_devices[0].function, 1u);
-  EXPECT_EQ(c.guest.resolver.name_server.size(), 2u);
-  ASSERT_EQ(c.guest.users.size(), 2u);
-  EXPECT_EQ(c.guest.users[0].name, "ops");  // key order of the JSON object
-  EXPECT_EQ(c.guest.users[1].ssh_authorized_keys.at(0), "ssh-ed25519 AAA");
-}
-
 // Every value of `part` stands in `whole` at the same place.
 void expect_contained(const nlohmann::json& part, const nlohmann::json& whole,
                       const std::string& where) {
@@ -111,38 +60,40 @@ void expect_contained(const nlohmann::json& part, const nlohmann::json& whole,
   }
 }
 
-TEST(VmConfig, RoundTripKeepsEveryField) {
-  VmConfig first = parse_vm_config(kFullRecord).config;
-  nlohmann::json written = first;
+TEST(VmConfig, FullRecordIsReadCompletelyAndWrittenBack) {
+  VmConfigResult first = parse_vm_config(kFullRecord);
+  ASSERT_EQ(first.error, "");
+  // Every value of the record is read and written back under its own key.
+  nlohmann::json written = first.config;
   expect_contained(nlohmann::json::parse(kFullRecord), written, "");
   VmConfigResult again = parse_vm_config(written.dump());
   ASSERT_EQ(again.error, "");
-  nlohmann::json rewritten = again.config;
-  EXPECT_EQ(written, rewritten);
-  // The written record uses the record's own key names.
-  EXPECT_TRUE(written.contains("suspend-device"));
-  EXPECT_EQ(written["guest"]["operator-script"], "echo op");
-  EXPECT_EQ(written["hv_faults"]["sigabort"]["restarts"], 5);
-  EXPECT_EQ(written["network_ports"][0]["mac"].size(), 3u);
+  EXPECT_EQ(nlohmann::json(again.config), written);
   // Working fields of the suspend device never travel.
   EXPECT_FALSE(written["suspend-device"].contains("path"));
+
+  // What an element lacks takes the default; users come in key order.
+  const VmConfig& c = first.config;
+  ASSERT_EQ(c.disks.size(), 3u);
+  EXPECT_EQ(c.disks[0].mbps_limit, -1);
+  EXPECT_EQ(c.disks[1].iops_limit, -1);
+  EXPECT_EQ(c.disks[1].sector_size.logical, 0u);
+  ASSERT_EQ(c.network_ports.size(), 1u);
+  ASSERT_EQ(c.network_ports[0].ipv6.size(), 2u);
+  EXPECT_EQ(c.network_ports[0].ipv6[1].gateway, "");
+  ASSERT_EQ(c.guest.users.size(), 2u);
+  EXPECT_EQ(c.guest.users[0].name, "ops");
 }
 
 TEST(VmConfig, DefaultsWhenKeysAreMissing) {
-  for (const VmConfig& c : {VmConfig(), VmConfig(nlohmann::json::object()),
-                            parse_vm_config("{}").config}) {
-    EXPECT_EQ(c.cpus, 1u);
-    EXPECT_EQ(c.cores, 1u);
-    EXPECT_EQ(c.threads, 1u);
-    EXPECT_EQ(c.sockets, 1u);
-    EXPECT_EQ(c.ram, 2147483648ULL);
-    EXPECT_EQ(c.uefi, "/usr/local/share/uefi-firmware/BHYVE_UEFI.fd");
-    EXPECT_EQ(c.default_shell, "/bin/sh");
-    EXPECT_EQ(c.hv_faults.sigabort_interval, 40u);
-    EXPECT_EQ(c.hv_faults.sigabort_restarts, 3u);
-    EXPECT_EQ(c.guest.ssh_password_auth, 0);
-    EXPECT_TRUE(c.disks.empty());
-  }
+  const VmConfig made;
+  EXPECT_EQ(nlohmann::json(VmConfig(nlohmann::json::object())), nlohmann::json(made));
+  EXPECT_EQ(nlohmann::json(parse_vm_config("{}").config), nlohmann::json(made));
+  EXPECT_EQ(made.cpus * made.cores * made.threads * made.sockets, 1u);  // each count is 1
+  EXPECT_EQ(made.ram, 2147483648ULL);
+  EXPECT_EQ(made.hv_faults.sigabort_interval, 40u);
+  EXPECT_EQ(made.hv_faults.sigabort_restarts, 3u);
+  EXPECT_TRUE(made.disks.empty());
   VmConfig c = parse_vm_config(R"({"network_ports":[{}],"disks":[{}]})").config;
   ASSERT_EQ(c.network_ports.size(), 1u);
   EXPECT_EQ(c.network_ports[0].backend, kNetBackendNetgraph);
@@ -186,14 +137,6 @@ TEST(VmConfig, BadDocumentsGiveErrorsNeverExceptions) {
   ASSERT_EQ(r.config.network_ports.size(), 1u);
   EXPECT_EQ(r.config.network_ports[0].slot, 3u);
   EXPECT_EQ(r.config.hv_faults.sigabort_interval, 40u);
-}
-
-TEST(VmConfig, MoveAssignmentReplacesTheRecord) {
-  VmConfig a = parse_vm_config(kFullRecord).config;
-  VmConfig b;
-  b = std::move(a);
-  EXPECT_EQ(b.id, "403404");
-  EXPECT_EQ(b.disks.size(), 3u);
 }
 
 TEST(CheckNetgraphPorts, NamesTheOffendingPort) {

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <fstream>
-
 #include <gtest/gtest.h>
 
 #include "tests/model/sandbox_root.h"
@@ -22,34 +20,28 @@ class VmStateTest : public ::testing::Test {
   void link(const std::string& target) {
     ASSERT_EQ(::symlink(target.c_str(), root_.path(dir_ + "/403404.state").c_str()), 0);
   }
-  void write(const std::string& real, const std::string& text) {
-    std::ofstream(root_.path(real)) << text;
-  }
+  void write(const std::string& real, const std::string& text) { root_.write(real, text); }
+  bool has(const std::string& mark) { return std::filesystem::exists(root_.path(dir_ + "/" + mark)); }
 
   SandboxRoot root_;
   std::string dir_;
   std::string vm_dir_;
 };
 
-TEST_F(VmStateTest, ReadsThroughTheStateLink) {
+TEST_F(VmStateTest, ReadsThroughAnAbsoluteOrRelativeStateLink) {
   write(vm_dir_ + "/vm.json", R"({"id":"403404"})");
-  link(vm_dir_ + "/vm.json");
-  VmState st("z05", "403404");
-  EXPECT_EQ(st.link_path(), dir_ + "/403404.state");
-  EXPECT_TRUE(st.exists());
-  VmStateRead r = st.read();
-  EXPECT_TRUE(r.ok());
-  EXPECT_EQ(r.text, R"({"id":"403404"})");
-  EXPECT_EQ(st.read_result_text(), "");
-  EXPECT_EQ(st.read_text(), R"({"id":"403404"})");
-}
-
-TEST_F(VmStateTest, RelativeLinkIsTakenFromTheStateDirectory) {
-  write(dir_ + "/../.vm_V4/000403404/vm.json", R"({"id":"403404"})");
-  link("../.vm_V4/000403404/vm.json");
-  VmState st("z05", "403404");
-  EXPECT_TRUE(st.exists());
-  EXPECT_TRUE(st.read().ok());
+  // A relative link is taken from the state directory.
+  for (const std::string& target : {vm_dir_ + "/vm.json", std::string("../.vm_V4/000403404/vm.json")}) {
+    std::filesystem::remove(root_.path(dir_ + "/403404.state"));
+    link(target);
+    VmState st("z05", "403404");
+    EXPECT_EQ(st.link_path(), dir_ + "/403404.state");
+    EXPECT_TRUE(st.exists()) << target;
+    EXPECT_TRUE(st.read().ok()) << target;
+    EXPECT_EQ(st.read().text, R"({"id":"403404"})");
+    EXPECT_EQ(st.read_result_text(), "");
+    EXPECT_EQ(st.read_text(), R"({"id":"403404"})");
+  }
 }
 
 TEST_F(VmStateTest, MissingDanglingAndUnusableRecords) {
@@ -111,14 +103,12 @@ TEST_F(VmStateTest, SuspendMarksSetReadAndCleared) {
   EXPECT_EQ(st.suspend_mark(error), SuspendMark::none);
   EXPECT_EQ(error, "");
 
-  ASSERT_TRUE(st.set_suspend_mark(SuspendMark::own));
-  EXPECT_TRUE(std::filesystem::exists(root_.path(dir_ + "/403404.suspended")));
-  EXPECT_EQ(st.suspend_mark(error), SuspendMark::own);
-
-  ASSERT_TRUE(st.set_suspend_mark(SuspendMark::pool));
-  EXPECT_TRUE(std::filesystem::exists(root_.path(dir_ + "/403404.pool_suspended")));
-  EXPECT_FALSE(std::filesystem::exists(root_.path(dir_ + "/403404.suspended")));
-  EXPECT_EQ(st.suspend_mark(error), SuspendMark::pool);
+  for (SuspendMark mark : {SuspendMark::own, SuspendMark::pool}) {
+    ASSERT_TRUE(st.set_suspend_mark(mark));
+    EXPECT_EQ(has("403404.suspended"), mark == SuspendMark::own);
+    EXPECT_EQ(has("403404.pool_suspended"), mark == SuspendMark::pool);
+    EXPECT_EQ(st.suspend_mark(error), mark);
+  }
 
   // Both present (written by hand): the VM's own mark wins.
   write(dir_ + "/403404.suspended", "x");
@@ -137,9 +127,7 @@ TEST_F(VmStateTest, MarkErrorsAreReported) {
   EXPECT_FALSE(st.clear_suspend_mark());
 
   // A pool whose state directory is a file: the marks cannot be told.
-  std::string dir = pool_state_dir(Config::instance(), "z09");
-  std::filesystem::create_directories(std::filesystem::path(root_.path(dir)).parent_path());
-  write(dir, "not a directory");
+  write(pool_state_dir(Config::instance(), "z09"), "not a directory");
   std::string error;
   EXPECT_EQ(VmState("z09", "1").suspend_mark(error), SuspendMark::error);
   EXPECT_NE(error, "");

@@ -56,12 +56,6 @@ class TempRoot : public test_support::TempRoot {
     text << in.rdbuf();
     return text.str();
   }
-
-  // The older names, still used by tests/bhwrap: path() is dir(), host(real)
-  // is path(real).
-  using test_support::TempRoot::path;
-  const std::string& path() const { return dir(); }
-  std::string host(const std::string& real) const { return path(real); }
 };
 
 // One request line to the hypervisor listening at `node`; the reply line, or

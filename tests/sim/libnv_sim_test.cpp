@@ -22,29 +22,13 @@ class LibnvSimTest : public ::testing::Test {
   // A dying child shares this process's root, which the parent removes.
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "fast"); }
 
-  // Each function of the stand-in, resolved by name (declared, never linked).
-#define LIBNV_SIM_FN(name) decltype(&::name) name = lib_.function<decltype(&::name)>(#name)
-
   test_support::StandInRoot root_{test_support::stand_in_links()};
   SharedLibrary lib_{hostlib::libnv_path};
-  LIBNV_SIM_FN(nvlist_create);
-  LIBNV_SIM_FN(nvlist_destroy);
-  LIBNV_SIM_FN(nvlist_error);
-  LIBNV_SIM_FN(nvlist_add_number);
-  LIBNV_SIM_FN(nvlist_add_string);
-  LIBNV_SIM_FN(nvlist_add_bool);
-  LIBNV_SIM_FN(nvlist_add_binary);
-  LIBNV_SIM_FN(nvlist_add_nvlist);
-  LIBNV_SIM_FN(nvlist_pack);
-  LIBNV_SIM_FN(nvlist_unpack);
-  LIBNV_SIM_FN(nvlist_get_number);
-  LIBNV_SIM_FN(nvlist_get_string);
-  LIBNV_SIM_FN(nvlist_get_bool);
-  LIBNV_SIM_FN(nvlist_get_binary);
-  LIBNV_SIM_FN(nvlist_get_nvlist);
-  LIBNV_SIM_FN(nvlist_exists_number);
-  LIBNV_SIM_FN(nvlist_exists_nvlist);
-  LIBNV_SIM_FN(nvlist_exists_string);
+  // Each function of the stand-in, resolved by name (declared, never linked).
+#define LIBNV_SIM_FN(result, name, params, args) \
+  decltype(&::name) name = lib_.function<decltype(&::name)>(#name);
+  LIBNV_ENTRY_POINTS(LIBNV_SIM_FN)
+  LIBNV_STAND_IN_EXTRAS(LIBNV_SIM_FN)
 #undef LIBNV_SIM_FN
 
   // A checkpoint header's list: "config" and "memory" sections.
@@ -75,6 +59,13 @@ class LibnvSimTest : public ::testing::Test {
     return bytes;
   }
 
+  Bytes packed_header() {
+    libnv_nvlist_t* list = header_list();
+    Bytes bytes = pack(list);
+    nvlist_destroy(list);
+    return bytes;
+  }
+
   // Unpacks `bytes` and says whether it was accepted (the list is freed).
   bool accepted(const Bytes& bytes, int flags = 0) {
     libnv_nvlist_t* list = nvlist_unpack(bytes.data(), bytes.size(), flags);
@@ -85,9 +76,7 @@ class LibnvSimTest : public ::testing::Test {
 
 TEST_F(LibnvSimTest, RoundTripKeepsEveryMember) {
   ASSERT_TRUE(lib_.is_open()) << lib_.error();
-  libnv_nvlist_t* list = header_list();
-  Bytes packed = pack(list);
-  nvlist_destroy(list);
+  Bytes packed = packed_header();
   ASSERT_FALSE(packed.empty());
 
   libnv_nvlist_t* copy = nvlist_unpack(packed.data(), packed.size(), 0);
@@ -139,9 +128,7 @@ TEST_F(LibnvSimTest, FirstAddErrorIsKeptAndBlocksPacking) {
 }
 
 TEST_F(LibnvSimTest, UnpackRefusesMalformedBuffers) {
-  libnv_nvlist_t* list = header_list();
-  Bytes packed = pack(list);
-  nvlist_destroy(list);
+  Bytes packed = packed_header();
   ASSERT_TRUE(accepted(packed));
   for (size_t length = 0; length < packed.size(); ++length)
     EXPECT_FALSE(accepted(Bytes(packed.begin(), packed.begin() + length))) << "prefix " << length;
@@ -160,9 +147,8 @@ TEST_F(LibnvSimTest, UnpackRefusesMalformedBuffers) {
   // Repeated names in a list with unique names.
   EXPECT_FALSE(accepted({'O', 'N', 'V', '1', 0, 2, 0, 0, 0, 1, 1, 0, 'b', 1, 0, 0, 0, 1,
                          1, 1, 0, 'b', 1, 0, 0, 0, 0}));
-}
 
-TEST_F(LibnvSimTest, NestingIsBounded) {
+  // Nesting is bounded: 32 lists deep, not 33.
   auto nested = [&](int depth) {
     libnv_nvlist_t* list = nvlist_create(0);
     nvlist_add_number(list, "leaf", 1);
@@ -178,12 +164,8 @@ TEST_F(LibnvSimTest, NestingIsBounded) {
   };
   EXPECT_TRUE(accepted(nested(32)));
   EXPECT_FALSE(accepted(nested(33)));
-}
 
-TEST_F(LibnvSimTest, RandomDamageNeverCrashes) {
-  libnv_nvlist_t* list = header_list();
-  Bytes packed = pack(list);
-  nvlist_destroy(list);
+  // Random damage is refused or read, never a crash.
   std::mt19937 random(20240607);
   int refused = 0;
   for (int round = 0; round < 5000; ++round) {

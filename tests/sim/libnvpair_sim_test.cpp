@@ -29,33 +29,13 @@ class LibnvpairSimTest : public ::testing::Test {
     return found;
   }
 
-  // Each function of the stand-in, resolved by name (declared, never linked).
-#define NVPAIR_SIM_FN(name) decltype(&::name) name = lib_.function<decltype(&::name)>(#name)
   test_support::StandInRoot root_{test_support::stand_in_links()};
   SharedLibrary lib_{hostlib::libnvpair_path};
-  NVPAIR_SIM_FN(nvlist_alloc);
-  NVPAIR_SIM_FN(nvlist_free);
-  NVPAIR_SIM_FN(nvlist_empty);
-  NVPAIR_SIM_FN(nvlist_merge);
-  NVPAIR_SIM_FN(nvlist_add_uint64);
-  NVPAIR_SIM_FN(nvlist_add_uint32);
-  NVPAIR_SIM_FN(nvlist_add_string);
-  NVPAIR_SIM_FN(nvlist_add_nvlist_array);
-  NVPAIR_SIM_FN(nvlist_add_uint64_array);
-  NVPAIR_SIM_FN(nvlist_add_nvlist);
-  NVPAIR_SIM_FN(fnvlist_add_boolean);
-  NVPAIR_SIM_FN(nvlist_lookup_uint64);
-  NVPAIR_SIM_FN(nvlist_lookup_uint32);
-  NVPAIR_SIM_FN(nvlist_lookup_string);
-  NVPAIR_SIM_FN(nvlist_lookup_nvlist);
-  NVPAIR_SIM_FN(nvlist_lookup_nvlist_array);
-  NVPAIR_SIM_FN(nvlist_lookup_uint64_array);
-  NVPAIR_SIM_FN(fnvlist_lookup_uint64);
-  NVPAIR_SIM_FN(fnvlist_lookup_nvlist);
-  NVPAIR_SIM_FN(nvlist_exists);
-  NVPAIR_SIM_FN(nvlist_next_nvpair);
-  NVPAIR_SIM_FN(nvpair_name);
-  NVPAIR_SIM_FN(nvpair_value_nvlist);
+  // Each function of the stand-in, resolved by name (declared, never linked).
+#define NVPAIR_SIM_FN(result, name, params, args) \
+  decltype(&::name) name = lib_.function<decltype(&::name)>(#name);
+  LIBNVPAIR_ENTRY_POINTS(NVPAIR_SIM_FN)
+  LIBNVPAIR_STAND_IN_EXTRAS(NVPAIR_SIM_FN)
 #undef NVPAIR_SIM_FN
   nvlist_t* list_ = nullptr;
 };

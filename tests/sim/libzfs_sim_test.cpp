@@ -1,13 +1,78 @@
-// The libzfs stand-in's model: zvols, properties, errors, history, faults.
+// The libzfs stand-in's model: zvols, properties, errors, history, faults,
+// and the one model that several processes share through its state file.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
-#include "tests/sim/libzfs_sim_fixture.h"
+#include "hostlib/libzfs_api.h"
+#include "hostlib/nvpair_api.h"
+#include "tests/support/child_process.h"
+#include "tests/support/run_program.h"
+#include "tests/support/stand_in_root.h"
 
 namespace libzfs_sim_test {
 namespace {
 
+using test_support::ChildProcess;
+
+// A host root with the stand-ins, the libzfs and libnvpair tables loaded from
+// it, a libzfs handle, and the zfs-sim tool.
+class LibzfsSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(zfs_.library().missing_symbols().empty()) << zfs_.library().load_error();
+    ASSERT_TRUE(nvp_.library().missing_symbols().empty()) << nvp_.library().load_error();
+    ASSERT_EQ(ctl({"pool-create", "tank"}), 0);
+    h_ = zfs_.libzfs_init();
+    ASSERT_NE(h_, nullptr);
+  }
+  void TearDown() override {
+    if (h_) zfs_.libzfs_fini(h_);
+  }
+
+  // Runs zfs-sim with `args` under the root: its exit status, and what it
+  // writes to standard output.
+  int ctl(const std::vector<std::string>& args) { return test_support::run_program(SIM_ZFS_CTL, args).status; }
+  std::string ctl_output(const std::vector<std::string>& args) {
+    return test_support::run_program(SIM_ZFS_CTL, args).output;
+  }
+
+  // A property list for a zvol (the caller frees it).
+  nvlist_t* volume_props(uint64_t size, uint64_t block = 0) {
+    nvlist_t* props = nullptr;
+    nvp_.nvlist_alloc(&props, NV_UNIQUE_NAME, 0);
+    nvp_.nvlist_add_uint64(props, "volsize", size);
+    if (block) nvp_.nvlist_add_uint64(props, "volblocksize", block);
+    return props;
+  }
+  int create_volume(const std::string& name, uint64_t size, uint64_t block = 0) {
+    nvlist_t* props = volume_props(size, block);
+    int rc = zfs_.zfs_create(h_, name.c_str(), ZFS_TYPE_VOLUME, props);
+    nvp_.nvlist_free(props);
+    return rc;
+  }
+  // The size of a zvol's device file, -1 when there is none.
+  long long device_size(const std::string& dataset) {
+    struct stat st;
+    std::string path = root_.path("/dev/zvol/" + dataset);
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+  }
+  std::string error() { return zfs_.libzfs_error_description(h_); }
+
+  test_support::StandInRoot root_{test_support::stand_in_links()};
+  libzfs_api zfs_{hostlib::libzfs_path};
+  nvpair_api nvp_{hostlib::libnvpair_path};
+  libzfs_handle_t* h_ = nullptr;
+};
+
 TEST_F(LibzfsSimTest, VolumeLifecycle) {
-  ASSERT_EQ(ctl("fs-create tank/.vm_V4/000000007"), 0);
+  ASSERT_EQ(ctl({"fs-create", "tank/.vm_V4/000000007"}), 0);
   std::string name = "tank/.vm_V4/000000007/snapshot.bvmss";
   EXPECT_EQ(zfs_.zfs_dataset_exists(h_, name.c_str(), ZFS_TYPE_VOLUME), B_FALSE);
   ASSERT_EQ(create_volume(name, 1015808, 32768), 0) << error();
@@ -31,7 +96,7 @@ TEST_F(LibzfsSimTest, VolumeLifecycle) {
   EXPECT_EQ(device_size(name), -1);
   EXPECT_FALSE(std::filesystem::exists(root_.path("/dev/zvol/tank/.vm_V4")))
       << "empty device directories go";
-  EXPECT_EQ(ctl_output("list tank"), "tank\tfilesystem\ntank/.vm_V4\tfilesystem\n"
+  EXPECT_EQ(ctl_output({"list", "tank"}), "tank\tfilesystem\ntank/.vm_V4\tfilesystem\n"
                                      "tank/.vm_V4/000000007\tfilesystem\n");
 }
 
@@ -59,19 +124,17 @@ TEST_F(LibzfsSimTest, RefusedCreatesChangeNothing) {
   }
   EXPECT_EQ(device_size("tank/w"), -1);
 
-  nvlist_t* props = nullptr;
-  nvp_.nvlist_alloc(&props, NV_UNIQUE_NAME, 0);
-  nvp_.nvlist_add_uint64(props, "volsize", 65536);
+  nvlist_t* props = volume_props(65536);
   EXPECT_NE(zfs_.zfs_create(h_, "tank/fs", ZFS_TYPE_FILESYSTEM, props), 0);
   EXPECT_EQ(zfs_.libzfs_errno(h_), EZFS_PROPTYPE);
   nvp_.nvlist_free(props);
   EXPECT_NE(zfs_.zfs_create(h_, "tank/w", ZFS_TYPE_VOLUME, nullptr), 0);
   EXPECT_EQ(error(), "missing volume size");
-  EXPECT_EQ(ctl_output("list"), "tank\tfilesystem\ntank/v\tvolume\t65536\n");
+  EXPECT_EQ(ctl_output({"list"}), "tank\tfilesystem\ntank/v\tvolume\t65536\n");
 }
 
 TEST_F(LibzfsSimTest, PropertiesAreCheckedAndInherited) {
-  ASSERT_EQ(ctl("fs-create tank/vms"), 0);
+  ASSERT_EQ(ctl({"fs-create", "tank/vms"}), 0);
   zfs_handle_t* fs = zfs_.zfs_open(h_, "tank/vms", ZFS_TYPE_FILESYSTEM);
   ASSERT_NE(fs, nullptr);
   ASSERT_EQ(zfs_.zfs_prop_set(fs, "sync", "disabled"), 0) << error();
@@ -139,7 +202,7 @@ TEST_F(LibzfsSimTest, PropertyTable) {
 }
 
 TEST_F(LibzfsSimTest, HistoryGoesToThePoolLastWorkedOn) {
-  ASSERT_EQ(ctl("pool-create other"), 0);
+  ASSERT_EQ(ctl({"pool-create", "other"}), 0);
   libzfs_handle_t* fresh = zfs_.libzfs_init();
   EXPECT_NE(zfs_.zpool_log_history(fresh, "too early"), 0);
   zfs_.libzfs_fini(fresh);
@@ -150,34 +213,34 @@ TEST_F(LibzfsSimTest, HistoryGoesToThePoolLastWorkedOn) {
   ASSERT_NE(pool, nullptr);
   zfs_.zpool_close(pool);
   ASSERT_EQ(zfs_.zpool_log_history(h_, "ombrix-vm destroy    tank/x"), 0);
-  EXPECT_EQ(ctl_output("history other"), "ombrix-vm create vol other/v\n");
-  EXPECT_EQ(ctl_output("history tank"), "ombrix-vm destroy    tank/x\n");
+  EXPECT_EQ(ctl_output({"history", "other"}), "ombrix-vm create vol other/v\n");
+  EXPECT_EQ(ctl_output({"history", "tank"}), "ombrix-vm destroy    tank/x\n");
 }
 
 TEST_F(LibzfsSimTest, InjectedFaults) {
-  ASSERT_EQ(ctl("fail zfs_create --errno 2032 --times 1"), 0);
+  ASSERT_EQ(ctl({"fail", "zfs_create", "--errno", "2032", "--times", "1"}), 0);
   EXPECT_NE(create_volume("tank/v", 65536), 0);
   EXPECT_EQ(zfs_.libzfs_errno(h_), EZFS_NOSPC);
   EXPECT_EQ(error(), "out of space");
   EXPECT_EQ(create_volume("tank/v", 65536), 0) << "only the next call failed";
 
-  ASSERT_EQ(ctl("fail zfs_open --errno 2033 --text 'disk on fire' --always"), 0);
+  ASSERT_EQ(ctl({"fail", "zfs_open", "--errno", "2033", "--text", "disk on fire", "--always"}), 0);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(zfs_.zfs_open(h_, "tank/v", ZFS_TYPE_VOLUME), nullptr);
     EXPECT_EQ(error(), "disk on fire");
   }
-  ASSERT_EQ(ctl("clear-faults"), 0);
+  ASSERT_EQ(ctl({"clear-faults"}), 0);
   zfs_handle_t* zv = zfs_.zfs_open(h_, "tank/v", ZFS_TYPE_VOLUME);
   EXPECT_NE(zv, nullptr);
   zfs_.zfs_close(zv);
 
-  ASSERT_EQ(ctl("fail libzfs_init"), 0);
+  ASSERT_EQ(ctl({"fail", "libzfs_init"}), 0);
   EXPECT_EQ(zfs_.libzfs_init(), nullptr);
-  EXPECT_EQ(ctl("fail zfs_open --times 0"), 2) << "usage error";
+  EXPECT_EQ(ctl({"fail", "zfs_open", "--times", "0"}), 2) << "usage error";
 }
 
 TEST_F(LibzfsSimTest, UnavailablePools) {
-  ASSERT_EQ(ctl("pool-state tank unavail"), 0);
+  ASSERT_EQ(ctl({"pool-state", "tank", "unavail"}), 0);
   EXPECT_EQ(zfs_.zpool_open(h_, "tank"), nullptr);
   EXPECT_EQ(zfs_.libzfs_errno(h_), EZFS_POOLUNAVAIL);
   zpool_handle_t* pool = zfs_.zpool_open_canfail(h_, "tank");
@@ -190,8 +253,8 @@ TEST_F(LibzfsSimTest, UnavailablePools) {
 }
 
 TEST_F(LibzfsSimTest, WalksPoolsAndChildren) {
-  ASSERT_EQ(ctl("pool-create alpha"), 0);
-  ASSERT_EQ(ctl("fs-create tank/b"), 0);
+  ASSERT_EQ(ctl({"pool-create", "alpha"}), 0);
+  ASSERT_EQ(ctl({"fs-create", "tank/b"}), 0);
   ASSERT_EQ(create_volume("tank/a", 65536), 0);
   struct Walk {
     const libzfs_api* zfs;
@@ -235,6 +298,45 @@ TEST_F(LibzfsSimTest, UnmodelledEntryPointsSayNotSupported) {
   ASSERT_EQ(zfs_.zpool_get_prop(pool, ZPOOL_PROP_GUID, guid, sizeof guid, nullptr, B_TRUE), 0);
   EXPECT_EQ(std::to_string(zfs_.zpool_get_prop_int(pool, ZPOOL_PROP_GUID, nullptr)), guid);
   zfs_.zpool_close(pool);
+}
+
+TEST_F(LibzfsSimTest, ProcessesShareOneModel) {
+  auto creator = [this](const std::string& prefix) {
+    return [this, prefix] {
+      int failures = 0;
+      for (int i = 0; i < 20; ++i) failures += create_volume(prefix + std::to_string(i), 65536) != 0;
+      return failures == 0 ? 0 : 1;
+    };
+  };
+  ChildProcess first(creator("tank/a"));
+  ChildProcess second(creator("tank/b"));
+  EXPECT_EQ(first.wait(), 0);
+  EXPECT_EQ(second.wait(), 0);
+
+  // Every zvol of both is in the model, seen by this process and the tool.
+  for (const char* prefix : {"tank/a", "tank/b"})
+    for (int i = 0; i < 20; ++i) {
+      std::string name = prefix + std::to_string(i);
+      EXPECT_EQ(zfs_.zfs_dataset_exists(h_, name.c_str(), ZFS_TYPE_VOLUME), B_TRUE) << name;
+    }
+  std::string listing = ctl_output({"list", "tank"});
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 41);
+
+  ASSERT_EQ(ctl({"destroy", "tank/a0"}), 0);
+  EXPECT_EQ(zfs_.zfs_open(h_, "tank/a0", ZFS_TYPE_VOLUME), nullptr) << "a handle sees the change";
+}
+
+TEST_F(LibzfsSimTest, DamagedStateIsReportedAndKept) {
+  std::string path = root_.path("/var/db/libzfs-sim.json");
+  { std::ofstream(path, std::ios::trunc) << "{\"pools\": "; }
+  EXPECT_EQ(zfs_.zfs_open(h_, "tank", ZFS_TYPE_FILESYSTEM), nullptr);
+  EXPECT_EQ(zfs_.libzfs_errno(h_), EZFS_IO);
+  EXPECT_EQ(error(), "the state file " + path + " is damaged");
+  EXPECT_EQ(zfs_.libzfs_init(), nullptr);
+  EXPECT_EQ(ctl({"pool-create", "more"}), 1);
+  std::stringstream kept;
+  kept << std::ifstream(path).rdbuf();
+  EXPECT_EQ(kept.str(), "{\"pools\": ");
 }
 
 }  // namespace

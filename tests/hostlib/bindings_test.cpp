@@ -1,32 +1,58 @@
-#include "hostlib/libzfs.h"
-
+// The process-wide bindings of libnvpair, libnv and libzfs: calls and results
+// passed through unchanged, and fixed answers for entry points the host
+// library lacks or when it cannot be loaded. Each check runs in a child of
+// its own, where the bindings load afresh.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "hostlib/libnv.h"
+#include "hostlib/libzfs.h"
 #include "hostlib/libzfs_api.h"
 #include "hostlib/nvpair.h"
 #include "tests/hostlib/child_checks.h"
+#include "tests/support/run_program.h"
 
 namespace hostlib_test {
 namespace {
 
-class LibzfsBindingTest : public ChildCheckTest {};
+class BindingTest : public ChildCheckTest {};
 
-bool make_pool(const StandInRoot& root, const std::string& pool) {
-  std::string command = std::string("OMBRIX_ROOT='") + root.dir() + "' '" SIM_ZFS_CTL "' pool-create " + pool;
-  return std::system(command.c_str()) == 0;
-}
+// "ONV1", flags 0, one member: number "n" = 5.
+const unsigned char packed_number[] = {'O', 'N', 'V', '1', 0, 1, 0, 0, 0, 2, 1, 0, 'n',
+                                       8,   0,   0,   0,   5, 0, 0, 0, 0, 0, 0, 0};
 
-TEST_F(LibzfsBindingTest, ForwardsCallsAndResultsUnchanged) {
+TEST_F(BindingTest, ForwardCallsAndResultsUnchanged) {
   EXPECT_EXIT(
-      run_in_child(stand_in_links(), [](const StandInRoot& root, ChildChecks& c) {
-        c.expect(make_pool(root, "tank"), "pool made");
+      run_in_child(stand_in_links(), [](const StandInRoot&, ChildChecks& c) {
+        // libnvpair: error codes come back as the library gives them.
+        nvlist_t* list = nullptr;
+        c.expect(nvpair::nvlist_alloc(&list, NV_UNIQUE_NAME, 0) == 0, "alloc");
+        c.expect(nvpair::nvlist_add_string(list, "", "x") == 22, "EINVAL unchanged");
+        c.expect(nvpair::nvlist_add_uint64(list, "size", 7) == 0, "add");
+        uint64_t value = 0;
+        c.expect(nvpair::nvlist_lookup_uint64(list, "size", &value) == 0 && value == 7, "lookup");
+        c.expect(nvpair::nvlist_lookup_uint64(list, "none", &value) == 2, "ENOENT unchanged");
+        nvpair_t* pair = nvpair::nvlist_next_nvpair(list, nullptr);
+        c.expect(pair && std::string(nvpair::nvpair_name(pair)) == "size", "walk");
+        nvpair::nvlist_free(list);
+
+        // libnv.
+        libnv::nvlist_t* nv = libnv::nvlist_unpack(packed_number, sizeof packed_number, 0);
+        c.expect(nv != nullptr, "unpacked");
+        c.expect(libnv::nvlist_exists_number(nv, "n"), "exists");
+        c.expect(!libnv::nvlist_exists_string(nv, "n"), "not a string");
+        c.expect(libnv::nvlist_get_number(nv, "n") == 5, "number");
+        libnv::nvlist_destroy(nv);
+        c.expect(libnv::nvlist_unpack(packed_number, sizeof packed_number - 1, 0) == nullptr,
+                 "truncated: null");
+
+        // libzfs, with a property list built through the libnvpair binding.
+        c.expect(test_support::run_program(SIM_ZFS_CTL, {"pool-create", "tank"}).status == 0,
+                 "pool made");
         libzfs_handle_t* h = libzfs::libzfs_init();
         c.expect(h != nullptr, "libzfs_init");
-        // A property list built through the libnvpair binding is read by libzfs.
         nvlist_t* props = nullptr;
         c.expect(nvpair::nvlist_alloc(&props, NV_UNIQUE_NAME, 0) == 0, "nvlist_alloc");
         nvpair::nvlist_add_uint64(props, libzfs::zfs_prop_to_name(ZFS_PROP_VOLSIZE), 65536);
@@ -37,7 +63,6 @@ TEST_F(LibzfsBindingTest, ForwardsCallsAndResultsUnchanged) {
         c.expect(zv && libzfs::zfs_prop_get_int(zv, ZFS_PROP_VOLSIZE) == 65536, "volsize");
         c.expect(zv && libzfs::zfs_get_handle(zv) == h, "zfs_get_handle");
         libzfs::zfs_close(zv);
-        // Failures come back as the library gives them.
         c.expect(libzfs::zfs_open(h, "tank/none", ZFS_TYPE_VOLUME) == nullptr, "open of a missing zvol");
         c.expect(libzfs::libzfs_errno(h) == EZFS_NOENT, "errno 2009");
         c.expect(std::string(libzfs::libzfs_error_description(h)) == "dataset does not exist",
@@ -52,7 +77,7 @@ TEST_F(LibzfsBindingTest, ForwardsCallsAndResultsUnchanged) {
       ExitedWithCode(0), "");
 }
 
-TEST_F(LibzfsBindingTest, LoadsOnceFromSeveralThreads) {
+TEST_F(BindingTest, LibzfsLoadsOnceFromSeveralThreads) {
   EXPECT_EXIT(run_in_child(stand_in_links(), [](const StandInRoot&, ChildChecks& c) {
                 std::vector<const libzfs_api*> seen(8);
                 std::vector<const char*> names(8);
@@ -71,10 +96,19 @@ TEST_F(LibzfsBindingTest, LoadsOnceFromSeveralThreads) {
               ExitedWithCode(0), "");
 }
 
-TEST_F(LibzfsBindingTest, AnswersForMissingEntryPoints) {
-  Links links = {{hostlib::libzfs_path, SIM_LIBZFS_PARTIAL}, {hostlib::libnvpair_path, SIM_LIBNVPAIR}};
+TEST_F(BindingTest, AnswerForMissingEntryPoints) {
+  Links links = {{hostlib::libzfs_path, SIM_LIBZFS_PARTIAL},
+                 {hostlib::libnvpair_path, SIM_LIBNVPAIR_PARTIAL}};
   EXPECT_EXIT(
       run_in_child(links, [](const StandInRoot&, ChildChecks& c) {
+        nvlist_t* list = nullptr;
+        c.expect(nvpair::nvlist_alloc(&list, NV_UNIQUE_NAME, 0) == 0, "alloc is there");
+        c.expect(nvpair::nvlist_add_uint64(list, "a", 1) == 0, "add_uint64 is there");
+        c.expect(nvpair::nvlist_add_string(list, "b", "x") == -1, "int: -1");
+        nvpair_t* pair = nvpair::nvlist_next_nvpair(list, nullptr);
+        c.expect(pair != nullptr && nvpair::nvpair_name(pair) == nullptr, "accessor: null");
+        nvpair::nvlist_free(list);  // nothing is called
+
         libzfs_handle_t* h = libzfs::libzfs_init();
         c.expect(h != nullptr, "present entry points still work");
         c.expect(libzfs::zfs_open(h, "tank", ZFS_TYPE_FILESYSTEM) == nullptr, "pointer: null");
@@ -91,8 +125,17 @@ TEST_F(LibzfsBindingTest, AnswersForMissingEntryPoints) {
       ExitedWithCode(0), "");
 }
 
-TEST_F(LibzfsBindingTest, AnswersWhenTheLibraryCannotLoad) {
+TEST_F(BindingTest, AnswerWhenTheLibrariesCannotLoad) {
   EXPECT_EXIT(run_in_child({}, [](const StandInRoot&, ChildChecks& c) {
+                c.expect(libnv::nvlist_unpack(packed_number, sizeof packed_number, 0) == nullptr,
+                         "unpack: null");
+                auto* list = reinterpret_cast<const libnv::nvlist_t*>(0x1);  // never touched
+                c.expect(libnv::nvlist_get_number(list, "n") == 0, "number: 0");
+                c.expect(libnv::nvlist_get_string(list, "s") == nullptr, "string: null");
+                c.expect(libnv::nvlist_get_nvlist(list, "l") == nullptr, "list: null");
+                c.expect(!libnv::nvlist_exists_nvlist(list, "l"), "exists: false");
+                libnv::nvlist_destroy(const_cast<libnv::nvlist_t*>(list));
+
                 c.expect(!libzfs_api::instance().library().loaded(), "not loaded");
                 c.expect(libzfs::libzfs_init() == nullptr, "libzfs_init: null");
                 c.expect(libzfs::libzfs_errno(nullptr) == -1, "libzfs_errno: -1");
