@@ -1,8 +1,14 @@
 #include "bhwrap/bhwrap_guest_channels.h"
 
+#include <exception>
+#include <system_error>
+#include <thread>
+
 #include <spdlog/spdlog.h>
 
+#include "bhwrap/cloudinit_channel.h"
 #include "bhwrap/nmdm_path.h"
+#include "bhwrap/rtty.h"
 
 namespace {
 
@@ -36,12 +42,32 @@ GuestSerialPorts make_guest_serial_ports(const VmConfig& record, const std::stri
 }
 
 void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port,
-                          const std::string& device) {
-  spdlog::debug("vm_id={} BhWrap: console bridge {}:{} <-> '{}' is not served by this wrapper",
-                vm_id, host, port, device);
+                          const std::string& /*device*/) {
+  try {
+    std::thread([vm_id, host, port] {
+      try {
+        rtty_thread(vm_id, host, port);
+      } catch (const std::exception& e) {
+        spdlog::error("### RTTY: {}", e.what());
+      }
+    }).detach();
+  } catch (const std::system_error& e) {
+    spdlog::error("vm_id={} ### BhWrap: console bridge not started: {}", vm_id, e.what());
+  }
 }
 
 void start_cloudinit_channel(const _command& command, const std::string& device) {
-  spdlog::debug("vm_id={} BhWrap: cloud-init channel on '{}' is not served by this wrapper",
-                command.vm_id, device);
+  try {
+    Cloudinit cloudinit(command.vm_id);
+    if (command.remote)
+      cloudinit.from_item(command.item);
+    else
+      cloudinit.load(command.root_fs);
+    std::thread(cloudinit_thread, std::move(cloudinit), command.vm_id, device,
+                CloudinitChannelTimings{})
+        .detach();
+  } catch (const std::exception& e) {
+    spdlog::error("vm_id={} ### BhWrap: cloud-init channel not started: {}", command.vm_id,
+                  e.what());
+  }
 }

@@ -42,11 +42,14 @@ bool has_cloudinit_port(const VmConfig& record);
 GuestSerialPorts make_guest_serial_ports(const VmConfig& record, const std::string& log_prefix,
                                          const std::string& vm_id);
 
-// The console bridge: one TCP client at a time on `host`:`port`, joined to
-// the console device `device` (side B).
+// The console bridge: a detached thread serving one TCP client at a time on
+// `host`:`port`, joined to side B of the console pair of `vm_id` (rtty.h).
+// The bridge opens the device by its path for each client; `device` names the
+// same device and is not needed.
 void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port,
                           const std::string& device);
 
 // The cloud-init channel: serves the guest's metadata over `device` (side B
-// of the cloud-init pair).
+// of the cloud-init pair) on a detached thread, from what the VM directory
+// (root_fs) holds for a local VM, or from the record (item) for a remote one.
 void start_cloudinit_channel(const _command& command, const std::string& device);
