@@ -192,7 +192,7 @@ int BhWrap::exec() {
   write_runtime_record(bhyve);
 
   if (command_.rtty_port != 0)
-    start_console_bridge(vm_id, command_.rtty_host, command_.rtty_port, ports.console_device());
+    start_console_bridge(vm_id, command_.rtty_host, command_.rtty_port);
   if (command_.cloudinit_port != 0 && method != "vms-resume" && method != "vms-receive")
     start_cloudinit_channel(command_, ports.cloudinit_device());
 

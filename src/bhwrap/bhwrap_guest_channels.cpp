@@ -34,15 +34,14 @@ GuestSerialPorts make_guest_serial_ports(const VmConfig& record, const std::stri
     pairs.push_back(std::move(*pair));
     return side_b;
   };
-  std::string console = make(nmdm_console_path(record, "A"), nmdm_console_path(record, "B"));
+  make(nmdm_console_path(record, "A"), nmdm_console_path(record, "B"));
   std::string cloudinit;
   if (has_cloudinit_port(record))
     cloudinit = make(nmdm_cloudinit_path(record, "A"), nmdm_cloudinit_path(record, "B"));
-  return GuestSerialPorts(std::move(pairs), std::move(console), std::move(cloudinit));
+  return GuestSerialPorts(std::move(pairs), std::move(cloudinit));
 }
 
-void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port,
-                          const std::string& /*device*/) {
+void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port) {
   try {
     std::thread([vm_id, host, port] {
       try {

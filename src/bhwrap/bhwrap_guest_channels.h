@@ -16,20 +16,16 @@
 class GuestSerialPorts {
  public:
   GuestSerialPorts() = default;
-  GuestSerialPorts(std::vector<platform::NullModemPair> pairs, std::string console,
-                   std::string cloudinit)
-      : pairs_(std::move(pairs)), console_(std::move(console)), cloudinit_(std::move(cloudinit)) {}
+  GuestSerialPorts(std::vector<platform::NullModemPair> pairs, std::string cloudinit)
+      : pairs_(std::move(pairs)), cloudinit_(std::move(cloudinit)) {}
 
-  // Side B of the console and of the cloud-init pair (real paths); "" for a
-  // pair that was not made.
-  const std::string& console_device() const { return console_; }
+  // Side B of the cloud-init pair (real path); "" when it was not made.
   const std::string& cloudinit_device() const { return cloudinit_; }
 
   void remove() { pairs_.clear(); }
 
  private:
   std::vector<platform::NullModemPair> pairs_;
-  std::string console_;
   std::string cloudinit_;
 };
 
@@ -43,11 +39,9 @@ GuestSerialPorts make_guest_serial_ports(const VmConfig& record, const std::stri
                                          const std::string& vm_id);
 
 // The console bridge: a detached thread serving one TCP client at a time on
-// `host`:`port`, joined to side B of the console pair of `vm_id` (rtty.h).
-// The bridge opens the device by its path for each client; `device` names the
-// same device and is not needed.
-void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port,
-                          const std::string& device);
+// `host`:`port`, joined to side B of the console pair of `vm_id` (rtty.h),
+// which it opens by its path for each client.
+void start_console_bridge(const std::string& vm_id, const std::string& host, uint16_t port);
 
 // The cloud-init channel: serves the guest's metadata over `device` (side B
 // of the cloud-init pair) on a detached thread, from what the VM directory

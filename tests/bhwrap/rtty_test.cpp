@@ -189,7 +189,7 @@ class RttyTest : public ::testing::Test {
         rtty_thread(kVmId, host, port);
         return 0;
       }
-      start_console_bridge(kVmId, host, port, kSideB);
+      start_console_bridge(kVmId, host, port);
       for (;;) ::pause();
     });
   }
