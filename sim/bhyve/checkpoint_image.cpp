@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 
-#include "bhwrap/checkpoint_format.h"
+#include "bhwrap/checkpoint/checkpoint_format.h"
 #include "ipc/unique_fd.h"
 #include "platform/sysctl.h"
 
