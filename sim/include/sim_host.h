@@ -6,8 +6,10 @@
 // of the root's text (without a trailing '/'), and a '/' inside the name
 // becomes '_'. The kernel's setting hw.vmm.features.snapshot_memory_format is
 // the whole number in the file /var/run/vmm/features.snapshot_memory_format
-// of the host (1 when the file is absent). Without OMBRIX_ROOT, paths and
-// names are used as they are.
+// of the host (1 when the file is absent). A well-known TCP port P (the
+// storage target's 7000) is 20000 + (H + P * 7919) mod 40000, H the root's
+// FNV-1a as above. Without OMBRIX_ROOT, paths, names and ports are used as
+// they are.
 //
 // The root is read on every call, so that one process may follow a changing
 // root (tests).
@@ -39,6 +41,15 @@ inline std::string path(std::string_view real) {
   return r + std::string(real);
 }
 
+inline uint32_t root_hash(std::string_view r) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : r) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
 // A POSIX IPC name as the stand-in must use it.
 inline std::string ipc_name(std::string_view name) {
   std::string plain(name);
@@ -47,14 +58,17 @@ inline std::string ipc_name(std::string_view name) {
     if (plain[i] == '/') plain[i] = '_';
   std::string r = root();
   if (r.empty()) return plain;
-  uint32_t h = 2166136261u;
-  for (unsigned char c : r) {
-    h ^= c;
-    h *= 16777619u;
-  }
+  uint32_t h = root_hash(r);
   char tag[16];
   std::snprintf(tag, sizeof tag, ".r%08x", h);
   return plain + tag;
+}
+
+// A well-known TCP port as the stand-in must use it.
+inline int port(int real_port) {
+  std::string r = root();
+  if (r.empty()) return real_port;
+  return 20000 + static_cast<int>((root_hash(r) + static_cast<uint32_t>(real_port) * 7919u) % 40000u);
 }
 
 // hw.vmm.features.snapshot_memory_format; `fallback` when unreadable.
