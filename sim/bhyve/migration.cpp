@@ -140,14 +140,17 @@ void MigrationReceiver::accept_cb(ev::io& watcher, int) {
   sim::UniqueFd fd(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!fd) return;
   watcher.stop();
+  listen_fd_.reset();
+  // The owner may destroy this receiver from inside `on_done`: nothing of the
+  // object is touched after the call, and the call runs on a copy.
+  Done on_done = std::move(on_done_);
   set_timeouts(fd.get());
   Settings config;
   std::string error = receive_stream(fd.get(), &config);
-  if (error.empty()) error = on_done_(std::move(config), "");
-  else on_done_(std::nullopt, error);
+  if (error.empty()) error = on_done(std::move(config), "");
+  else on_done(std::nullopt, error);
   // The sender's VM ends on "OK", so it goes out only once the VM was taken.
   vmm_sim::send_all(fd.get(), error.empty() ? "OK\n" : "ERR " + error + "\n");
-  listen_fd_.reset();
 }
 
 }  // namespace bhyve_sim

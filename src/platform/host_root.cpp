@@ -24,7 +24,7 @@ std::string& root_storage() {
 }
 
 // FNV-1a: stable across processes and builds, unlike std::hash.
-uint32_t root_hash(const std::string& root) {
+uint32_t root_hash(std::string_view root) {
   uint32_t h = 2166136261u;
   for (unsigned char c : root) {
     h ^= c;
@@ -69,9 +69,12 @@ std::string ipc_name(std::string_view name) {
   if (plain.empty() || plain.front() != '/') plain.insert(plain.begin(), '/');
   for (size_t i = 1; i < plain.size(); ++i)
     if (plain[i] == '/') plain[i] = '_';
-  const std::string& root = host_root();
-  if (root.empty()) return plain;
-  return fmt::format("{}.r{:08x}", plain, root_hash(root));
+  return plain + ipc_tag(host_root());
+}
+
+std::string ipc_tag(std::string_view root) {
+  if (root.empty()) return "";
+  return fmt::format(".r{:08x}", root_hash(root));
 }
 
 int host_port(int port) {

@@ -29,6 +29,10 @@ std::string real_path(std::string_view mapped_path);
 // an object. The result is always "/" plus a name without further '/'.
 std::string ipc_name(std::string_view name);
 
+// The tag that IPC names carry under the root `root` (".r" and 8 hex digits;
+// "" for the real host), e.g. to find a root's objects in /dev/mqueue.
+std::string ipc_tag(std::string_view root);
+
 // A well-known TCP port (the storage target's 7000) as this process must use it.
 int host_port(int port);
 

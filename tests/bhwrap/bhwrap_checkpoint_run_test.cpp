@@ -30,7 +30,9 @@ class BhWrapCheckpointRun : public ::testing::Test {
     if (wrapper) *wrapper = &started;
     auto confirm = host_.expect(MqVmMessageKind::confirm);
     if (!confirm) return -1000;
-    if (confirm->status < 0) EXPECT_EQ(host_.wait_wrapper(started), 1);
+    if (confirm->status < 0) {
+      EXPECT_EQ(host_.wait_wrapper(started), 1);
+    }
     return confirm->status;
   }
 

@@ -24,6 +24,7 @@
 #include "model/commander.h"
 #include "tests/integration/sandbox.h"
 #include "tests/support/child_process.h"
+#include "tests/support/require.h"
 
 namespace bhwrap_test {
 
@@ -59,7 +60,11 @@ inline bool contains(const std::string& text, const std::string& part) {
 // sandbox; the wrappers themselves, children of this process, before it.
 class WrapperHost {
  public:
-  WrapperHost() { queue_.open_reader(PosixMq::kDaemonQueue, MqAttributes{10, 8192}); }
+  WrapperHost() {
+    test_support::require(sandbox_.made().status == 0, "sandbox: " + sandbox_.made().output);
+    test_support::require(queue_.open_reader(PosixMq::kDaemonQueue, MqAttributes{10, 8192}),
+                          "daemon queue: " + queue_.error());
+  }
 
   std::string path(const std::string& real) const { return sandbox_.path(real); }
   std::string vm_dir() const { return path(kVmDir); }

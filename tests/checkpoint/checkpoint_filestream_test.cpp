@@ -63,10 +63,14 @@ TEST(Filestream, ClosedStreamsAnswerMinusOne) {
   EXPECT_FALSE(w.is_open());
   EXPECT_EQ(w.put_byte('x'), -1);
 
-  // A buffer that cannot be had leaves the stream closed.
+  // A buffer size beyond the bound is refused before anything is allocated,
+  // and leaves an open stream closed.
   filestream::reader r;
-  EXPECT_FALSE(r.open(dir.path("/f"), SIZE_MAX));
-  EXPECT_FALSE(r.is_open());
+  ASSERT_TRUE(r.open(dir.path("/f"), 16));
+  for (size_t size : {filestream::buffered_file::kMaxBufferSize + 1, SIZE_MAX}) {
+    EXPECT_FALSE(r.open(dir.path("/f"), size)) << size;
+    EXPECT_FALSE(r.is_open()) << size;
+  }
 }
 
 }  // namespace

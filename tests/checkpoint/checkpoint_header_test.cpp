@@ -159,7 +159,9 @@ TEST_F(CheckpointHeader, DamagedHeaderListsGiveTheirCode) {
     checkpoint_result r = read();
     EXPECT_EQ(text(r), cases[i].second) << "case " << i;
     EXPECT_EQ(read_file(path_), before) << "case " << i;
-    if (r.code < -5) EXPECT_EQ(snapshot_.config.at("name"), "vm1") << "case " << i;
+    if (r.code < -5) {
+      EXPECT_EQ(snapshot_.config.at("name"), "vm1") << "case " << i;
+    }
   }
 }
 

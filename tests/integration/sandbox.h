@@ -93,14 +93,7 @@ class Sandbox : public test_support::TempRoot {
 
   // Queues and shared-memory objects that carry this root's tag.
   static std::vector<std::filesystem::path> tagged_objects() {
-    std::string tag = platform::ipc_name("/x").substr(2);  // ".r<hash>"
-    std::vector<std::filesystem::path> found;
-    for (const char* dir : {"/dev/mqueue", "/dev/shm"}) {
-      std::error_code ec;
-      for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().find(tag) != std::string::npos) found.push_back(it->path());
-    }
-    return found;
+    return test_support::tagged_ipc_objects(platform::ipc_tag(platform::host_root()));
   }
 
  private:

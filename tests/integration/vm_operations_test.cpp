@@ -23,11 +23,13 @@
 #include "platform/process_table.h"
 #include "tests/integration/sandbox.h"
 #include "tests/support/eventually.h"
+#include "tests/support/require.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::eventually;
+using test_support::require;
 
 struct Answer {
   std::string text;    // the line(s) before the terminating byte
@@ -47,16 +49,13 @@ class Request {
  public:
   Request(const std::string& vm_id, const std::string& command, int64_t status)
       : path_(fifo_path(vm_id)) {
-    if (!fifo_.open(true, path_)) {
-      ADD_FAILURE() << "FIFO " << path_;
-      return;
-    }
+    require(fifo_.open(true, path_), "FIFO " + path_);
     sent_ = mq_send_vm_command(vm_id, command, path_, status);
   }
   // A raw record naming this FIFO as "reply_queue".
   explicit Request(const std::string& record_without_fifo, const std::string& tag)
       : path_(fifo_path(tag)) {
-    if (!fifo_.open(true, path_)) return;
+    require(fifo_.open(true, path_), "FIFO " + path_);
     std::string record = record_without_fifo;
     record.insert(record.size() - 1, fmt::format(",\"reply_queue\":\"{}\"", path_));
     sent_ = mq_send_text(PosixMq::kDaemonQueue, record);
@@ -96,7 +95,7 @@ class Request {
 
 Answer ask(const std::string& vm_id, const std::string& command, int64_t status = -1) {
   Request request(vm_id, command, status);
-  EXPECT_EQ(request.sent(), "") << command;
+  require(request.sent().empty(), command + " not sent: " + request.sent());
   return request.wait();
 }
 
@@ -111,7 +110,7 @@ class VmOperations : public ::testing::Test {
  protected:
   // Starts the service; `deadline_s` shortens the confirmation deadline.
   void start_service(const char* deadline_s = nullptr) {
-    ASSERT_EQ(sandbox_.made().status, 0) << sandbox_.made().output;
+    require(sandbox_.made().status == 0, "sandbox: " + sandbox_.made().output);
     ::setenv("OMBRIX_WATCHDOG_INTERVAL_S", "0.2", 1);
     ::setenv("OMBRIX_WRAPPER_RELEASE_PAUSE_MS", "0", 1);
     if (deadline_s) ::setenv("OMBRIX_CONFIRM_DEADLINE_S", deadline_s, 1);
@@ -119,11 +118,16 @@ class VmOperations : public ::testing::Test {
     for (const char* name : {"OMBRIX_WATCHDOG_INTERVAL_S", "OMBRIX_WRAPPER_RELEASE_PAUSE_MS",
                              "OMBRIX_CONFIRM_DEADLINE_S"})
       ::unsetenv(name);
-    ASSERT_EQ(run.status, 0) << run.output;
-    ASSERT_TRUE(eventually([] {
+    require(run.status == 0, "start --daemon: " + run.output);
+    require(eventually([] {
       return find_titled_processes(daemon_title).size() == 1 &&
              find_titled_processes(amqp_daemon_title).size() == 1;
-    }));
+    }), "the service processes did not appear; service log:\n" + service_log());
+  }
+
+  std::string service_log() const {
+    std::ifstream in(sandbox_.path("/var/log/ombrix-vm.log"));
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   std::string vm_dir(const std::string& id) const {

@@ -19,7 +19,7 @@ TEST(MqVmMessage, EveryKindSurvivesARoundTrip) {
         make_vm_command_message("403404", "stop", "/var/run/ombrix-vm-cli-fifo.10.403404", 30),
         make_vm_command_message("7", "start", "", -1),
         make_vm_exit_message("403404", 1, mq_exit_info{4, 9, "command", "vms-stop"}),
-        make_vm_exit_message("403404", 0, mq_exit_info{.code = 0}),
+        make_vm_exit_message("403404", 0, mq_exit_info{.code = 0, .signal = std::nullopt, .initiator = "none", .method = ""}),
         make_vm_exit_message("403404", -2, std::nullopt),
         make_pool_status_message("z05", "suspend", -1)}) {
     mq_vm_message back = round_trip(m);

@@ -8,6 +8,7 @@ namespace filestream {
 
 bool buffered_file::open(const std::string& path, const char* mode, size_t buffer_size) {
   close();
+  if (buffer_size > kMaxBufferSize) return false;
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(path, ec);
   if (ec) return false;
