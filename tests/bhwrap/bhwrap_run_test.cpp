@@ -7,7 +7,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "driver/config.h"
 #include "driver/uuid.h"
+#include "platform/cpu_affinity.h"
 #include "tests/bhwrap/bhwrap_test_host.h"
 
 namespace bhwrap_test {
@@ -93,6 +95,32 @@ TEST(BhWrapRun, StartConfirmsRecordsLogsAndStopsOnSigterm) {
   EXPECT_EQ(host.wait_wrapper(second), 0);
   log = host.start_log();
   EXPECT_NE(log.find("--- ", 1), std::string::npos) << log;
+}
+
+TEST(BhWrapRun, MemoryDomainBindingAppliesTheDomainsOwnCpus) {
+  std::vector<int> usable = platform::process_cpus(::getpid());
+  if (usable.size() < 3) GTEST_SKIP() << "needs three CPUs";
+  WrapperHost host;
+  host.control("ready_delay_ms=10\n");
+  // Domain 0 holds two CPUs that are not neighbours; domain 1 the one between.
+  for (const char* node : {"node0", "node1"})
+    fs::create_directories(host.path(fmt::format("/sys/devices/system/node/{}", node)));
+  std::ofstream(host.path("/sys/devices/system/node/node0/cpulist"))
+      << fmt::format("{},{}\n", usable[0], usable[2]);
+  std::ofstream(host.path("/sys/devices/system/node/node1/cpulist")) << usable[1] << "\n";
+  struct DomainGuard {
+    int64_t saved = Config::instance().cpu_domain;
+    ~DomainGuard() { Config::instance().cpu_domain = saved; }
+  } guard;
+  Config::instance().cpu_domain = 0;
+
+  auto& wrapper = host.start(host.command());
+  ASSERT_GT(confirmed_pid(host), 0) << host.wrapper_log();
+  EXPECT_TRUE(contains(host.trace(), fmt::format("cpus={},{}\n", usable[0], usable[2])))
+      << host.trace();
+  wrapper.signal(SIGTERM);
+  ASSERT_TRUE(host.expect(MqVmMessageKind::vm_exit));
+  EXPECT_EQ(host.wait_wrapper(wrapper), 0);
 }
 
 TEST(BhWrapRun, StopEscalatesToSigkillWhenBhyveIgnoresSigterm) {

@@ -16,7 +16,6 @@
 
 #include "bhwrap/wrapper/bhwrap.h"
 #include "driver/config.h"
-#include "hostlib/cpu_domains.h"
 #include "platform/cpu_set.h"
 #include "platform/host_root.h"
 
@@ -78,20 +77,21 @@ std::string argument_line(const std::vector<std::string>& args) {
 void bind_to_memory_domain(const std::string& vm_id, uint16_t topology) {
   int64_t domain = Config::instance().cpu_domain;
   if (domain < 0) return;
-  std::map<int, int> domains = cpu_domains();
+  std::vector<std::vector<int>> domains = platform::memory_domain_cpus();
   if (static_cast<uint64_t>(domain) >= domains.size()) return;
-  auto it = std::next(domains.begin(), static_cast<long>(domain));
+  // The domain's own CPU set: its CPUs need not be contiguous.
+  const std::vector<int>& cpus = domains[static_cast<size_t>(domain)];
   uint64_t cores = topology & 0xff;
   uint64_t sockets = (topology >> 8) & 0x0f;
   uint64_t threads = (topology >> 12) & 0x0f;
-  if (threads * cores * sockets > static_cast<uint64_t>(it->second)) return;
+  if (threads * cores * sockets > cpus.size()) return;
   std::string error;
-  if (!platform::bind_process_cpus(::getpid(), it->first, it->second, &error)) {
+  if (!platform::bind_process_cpus(::getpid(), cpus, &error)) {
     spdlog::warn("vm_id={} BhWrap::exec() binding to the numa-domain failed: {}", vm_id, error);
     return;
   }
-  spdlog::info("vm_id={} BhWrap::exec() binding to the numa-domain: CPU {}:{}", vm_id, it->first,
-               it->first + it->second - 1);
+  spdlog::info("vm_id={} BhWrap::exec() binding to the numa-domain: CPU {}:{}", vm_id,
+               cpus.front(), cpus.front() + static_cast<int>(cpus.size()) - 1);
 }
 
 }  // namespace
