@@ -165,6 +165,26 @@ TEST(BhWrapRun, BhyveKilledWhileAStopIsPendingReportsTheCommand) {
   EXPECT_FALSE(Shm::exists(kVm, ShmKind::reconfig));
 }
 
+TEST(BhWrapRun, SignalsDuringTheReleasePauseDoNotLoseTheExitReport) {
+  WrapperHost host;
+  host.control("ready_delay_ms=10\n");
+  BhWrapTimings timings = quick_timings();
+  timings.release_pause = std::chrono::milliseconds(1000);
+  auto& wrapper = host.start(host.command(), timings);
+  pid_t bhyve = confirmed_pid(host);
+  ASSERT_GT(bhyve, 0) << host.wrapper_log();
+
+  ::kill(bhyve, SIGKILL);
+  ASSERT_TRUE(test_support::eventually([&] { return contains(host.wrapper_log(), "stopped event loop"); }))
+      << host.wrapper_log();
+  wrapper.signal(SIGHUP);
+  wrapper.signal(SIGTERM);
+  mq_exit_info exit = exit_report(host, 1);
+  EXPECT_EQ(exit.signal, SIGKILL);
+  EXPECT_EQ(host.wait_wrapper(wrapper), 0);
+  EXPECT_FALSE(Shm::exists(kVm, ShmKind::vm));
+}
+
 TEST(BhWrapRun, ReceiveThatNeverCompletesIsStoppedByItsWatchdog) {
   WrapperHost host;
   _command cmd = host.command("vms-receive");

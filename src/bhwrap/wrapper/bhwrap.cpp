@@ -64,11 +64,15 @@ void BhWrap::release_remote_resources(bool quiet) {
   std::this_thread::sleep_for(timings_.release_pause);
 }
 
-void BhWrap::stop_watchers() {
+void BhWrap::stop_run_watchers() {
   child_watcher_.stop();
   kill_timer_.stop();
   confirm_timer_.stop();
   receive_watchdog_.stop();
+}
+
+void BhWrap::stop_watchers() {
+  stop_run_watchers();
   for (auto& watcher : signal_watchers_) watcher.stop();
 }
 
@@ -198,7 +202,10 @@ int BhWrap::exec() {
 
   ev_run(loop_, 0);
 
-  stop_watchers();
+  // The signal watchers stay: a SIGTERM or SIGHUP until the exit report is
+  // sent must not end the wrapper before it has cleaned up and reported (the
+  // loop no longer runs, so the signals do nothing).
+  stop_run_watchers();
   spdlog::info("vm_id={} BhWrap::exec() stopped event loop. Status={}", vm_id, status_);
   ports.remove();
   after_run(record, status_);

@@ -139,6 +139,8 @@ class BhWrap {
   void write_runtime_record(pid_t bhyve);
   void account_guest_reset();
   void after_run(const VmConfig& record, int32_t loop_status);
+  // The child watcher and the timers; stop_watchers also the signal watchers.
+  void stop_run_watchers();
   void stop_watchers();
   std::string log_prefix() const;  // the method in upper case
 
