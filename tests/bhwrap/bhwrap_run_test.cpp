@@ -6,10 +6,12 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "driver/config.h"
 #include "driver/uuid.h"
 #include "platform/cpu_affinity.h"
+#include "platform/process_table.h"
 #include "tests/bhwrap/bhwrap_test_host.h"
 
 namespace bhwrap_test {
@@ -182,6 +184,49 @@ TEST(BhWrapRun, SignalsDuringTheReleasePauseDoNotLoseTheExitReport) {
   mq_exit_info exit = exit_report(host, 1);
   EXPECT_EQ(exit.signal, SIGKILL);
   EXPECT_EQ(host.wait_wrapper(wrapper), 0);
+  EXPECT_FALSE(Shm::exists(kVm, ShmKind::vm));
+}
+
+// An NVMe-oF client whose target shares and mounts the checkpoint volume (a
+// device without an image) and is lost once the VM runs.
+struct TargetLostOnceRunning : RemoteDisks {
+  RemoteShare share(const std::string&, const std::string&, uint64_t, const std::string&) override {
+    return {4420, "nqn.2014-08.org.test:snapshot", "shared"};
+  }
+  std::optional<std::string> unshare(const std::string&, const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  RemoteMount mount(const std::string&, const std::string&, const std::string&) override {
+    return {"/dev/no-such-device", ""};
+  }
+  std::optional<std::string> unmount(const std::string&, const std::string&) override {
+    throw std::runtime_error("target lost");
+  }
+  int shared_count(const std::string&, const std::string&) override { return 0; }
+  std::string disk_host_nqn(const std::string&, uint8_t) override { return ""; }
+  std::string snapshot_host_nqn(const std::string&) override { return ""; }
+};
+
+TEST(BhWrapRun, AnErrorWhileBhyveRunsStopsItAndReportsTheRun) {
+  WrapperHost host;
+  host.control("ready_delay_ms=10\n");
+  _command cmd = host.command();
+  cmd.remote = true;
+  nlohmann::json record = nlohmann::json::parse(cmd.item);
+  record["suspend-device"] = {{"trtype", "tcp"}, {"traddr", "10.0.0.3"}};
+  cmd.item = record.dump();
+  auto& wrapper = host.start(cmd, quick_timings(), std::make_unique<TargetLostOnceRunning>());
+
+  auto exit = host.next_message();
+  ASSERT_TRUE(exit) << host.wrapper_log();
+  EXPECT_EQ(exit->kind, MqVmMessageKind::vm_exit) << mq_vm_message_text(*exit);
+  EXPECT_EQ(host.wait_wrapper(wrapper), 1);
+  std::string log = host.wrapper_log();
+  EXPECT_TRUE(contains(log, "unexpected error: target lost")) << log;
+  std::string trace = host.trace();
+  pid_t bhyve = 0;
+  ASSERT_EQ(std::sscanf(trace.c_str(), "pid=%d", &bhyve), 1) << trace;
+  EXPECT_FALSE(platform::process_alive(bhyve));
   EXPECT_FALSE(Shm::exists(kVm, ShmKind::vm));
 }
 

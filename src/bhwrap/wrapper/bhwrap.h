@@ -83,6 +83,12 @@ class BhWrap {
   // errors out of the log.
   void release_remote_resources(bool quiet);
 
+  // Ends a run that an exception broke off after bhyve was forked: stops
+  // bhyve when it still runs (SIGTERM, SIGKILL after the stop time-out),
+  // releases the remote resources (quietly), removes the runtime record and
+  // reports the end of the run (temporary_vm). Throws nothing.
+  void end_run_after_error();
+
   // The method of a stop, restart or remove that the daemon has written into
   // the VM's runtime record; "" when there is none.
   std::string pending_method(const std::string& vm_id) const;
@@ -188,4 +194,6 @@ void temporary_vm(const std::string& vm_id, bool destroy, int32_t status,
 // Runs BhWrap::exec; for a negative result releases the remote resources
 // (quietly) and reports the failure as a confirm record whose status is that
 // result. Ends the process with _exit: status 0 after a run, 1 otherwise.
-[[noreturn]] void run_wrapper(const _command& command, const BhWrapTimings& timings = {});
+// `remote` is the NVMe-oF client (nullptr: the host's).
+[[noreturn]] void run_wrapper(const _command& command, const BhWrapTimings& timings = {},
+                              std::unique_ptr<RemoteDisks> remote = nullptr);
