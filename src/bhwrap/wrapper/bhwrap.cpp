@@ -173,9 +173,13 @@ int BhWrap::exec() {
   // The serial ports must be there when bhyve opens them.
   GuestSerialPorts ports = make_guest_serial_ports(record, prefix, vm_id);
 
+  // The child makes async-signal-safe calls only: the relay threads of the
+  // serial ports run, and one may hold a lock at the fork.
+  std::unique_ptr<BhyveChildStart> child = prepare_bhyve_child(args);
   pid_t bhyve = ::fork();
   if (bhyve < 0) return -1;
-  if (bhyve == 0) run_bhyve_child(args);
+  if (bhyve == 0) child->exec();
+  child->close_descriptors();
   bhyve_pid_ = bhyve;
 
   child_watcher_.set(bhyve, 0);

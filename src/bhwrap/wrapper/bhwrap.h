@@ -49,6 +49,7 @@
 #include <ev++.h>
 
 #include "bhwrap/wrapper/bhwrap_timings.h"
+#include "bhwrap/wrapper/bhyve_child_start.h"
 #include "bhwrap/wrapper/remote_disks.h"
 #include "ipc/mq_vm_message.h"
 #include "model/command.h"
@@ -141,7 +142,8 @@ class BhWrap {
   // Steps of exec (bhwrap.cpp, bhwrap_child.cpp).
   std::vector<std::string> make_argument_list(const VmConfig& record) const;
   std::string start_log_path() const;
-  [[noreturn]] void run_bhyve_child(const std::vector<std::string>& args) const;
+  // Everything the child that becomes bhyve needs, made before the fork.
+  std::unique_ptr<BhyveChildStart> prepare_bhyve_child(const std::vector<std::string>& args) const;
   void write_runtime_record(pid_t bhyve);
   void account_guest_reset();
   void after_run(const VmConfig& record, int32_t loop_status);
