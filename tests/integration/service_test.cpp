@@ -135,10 +135,20 @@ TEST(Service, OfTwoStartsAtOnceOneStartsTheServiceAndTheOtherFails) {
   // One service: its daemon holds the pid file with its pid.
   EXPECT_FALSE(eventually([&] { return daemons().size() > 1; }, std::chrono::milliseconds(500)));
   EXPECT_EQ(daemons(), Pids{daemon});
-  std::ifstream pid_file(sandbox.path("/var/run/ombrix-vm.pid"));
+  const std::string pid_path = sandbox.path("/var/run/ombrix-vm.pid");
+  std::ifstream pid_file(pid_path);
   int32_t recorded = 0;
   pid_file >> recorded;
   EXPECT_EQ(recorded, daemon);
+  // The daemon's children do not keep the lock once the daemon is gone.
+  auto holds_pid_file = [&](int32_t pid) {
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+      if (std::filesystem::read_symlink(fd.path(), ec).string() == pid_path) return true;
+    return false;
+  };
+  EXPECT_TRUE(holds_pid_file(daemon));
+  EXPECT_FALSE(holds_pid_file(amqp));
 
   EXPECT_EQ(sandbox.ombrix({"stop"}).status, 0);
   EXPECT_TRUE(eventually([&] { return daemons().empty() && amqp_daemons().empty(); }));
