@@ -22,7 +22,6 @@ class ServiceLock {
   // waiting. False with `error` set when it cannot be opened; false with
   // `error` empty when another process holds it.
   bool acquire(std::string* error);
-  bool held() const { return fd_ >= 0; }
   // The pid written in the file, 0 when none.
   pid_t recorded_pid() const;
   // Writes the calling process's pid into the held file.
@@ -30,8 +29,6 @@ class ServiceLock {
   // Moves the descriptor to `fd` (close-on-exec), for a process that closes
   // all others.
   bool move_to(int fd);
-  // The descriptor, -1 when not held.
-  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;
@@ -40,7 +37,7 @@ class ServiceLock {
 // The pid file's real path.
 std::string service_pid_file();
 
-// Closes the daemon's descriptor of the pid file in a process it forked
-// (registered by the daemon with set_service_lock_fd).
+// The daemon's descriptor of the pid file, registered once it has moved
+// there; close_service_lock_in_child closes it in a process the daemon forked.
 void set_service_lock_fd(int fd);
 void close_service_lock_in_child();
