@@ -12,11 +12,13 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <spdlog/spdlog.h>
 
 #include "app/main_daemon.h"
 #include "app/service_control.h"
+#include "app/service_lock.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
 #include "hostlib/host_library_check.h"
@@ -26,6 +28,10 @@
 #include "platform/self.h"
 
 namespace {
+
+// The daemon's descriptor of the pid file: the first one after the standard
+// three, which detaching keeps.
+constexpr int kServiceLockFd = 3;
 
 // Whether the host libraries (libnvpair, libnv, libzfs, libvmmapi) load with
 // every function the controller needs. Stand-in until the host-library
@@ -116,16 +122,37 @@ int Driver::start() {
   libraries.log();
   if (!libraries.passed()) return 1;
 
+  // Whoever holds the pid file's lock is the service's daemon, or the start
+  // that is bringing it up.
+  ServiceLock lock;
+  std::string lock_error;
+  bool locked = lock.acquire(&lock_error);
+  if (!locked && !lock_error.empty()) return error(lock_error);
   ServiceProcesses running = find_service_processes();
-  if (running.complete()) {
-    spdlog::info("Ombrix QTR is already running, pid={}", running.daemons.front());
-    return 0;
+  auto already_running = [&] {
+    pid_t pid = running.daemons.empty() ? lock.recorded_pid() : running.daemons.front();
+    spdlog::info("Ombrix QTR is already running, pid={}", pid);
+    return 1;
+  };
+  if (!locked && !running.complete()) {
+    // A daemon that is still starting completes in a moment.
+    for (int i = 0; i < options_.start_polls && !running.complete(); ++i) {
+      std::this_thread::sleep_for(options_.stop_poll_interval);
+      running = find_service_processes();
+    }
+    if (running.none()) return already_running();
   }
+  if (running.complete()) return already_running();
   if (!running.none()) {
     spdlog::warn("Ombrix QTR partially runned, it will be restarted");
     signal_all(running.all(), SIGKILL);
     if (!wait_until_gone(running.all(), options_.stop_polls, options_.stop_poll_interval))
       return error("the processes " + pid_list(running.all()) + " do not end");
+    running = {};
+  }
+  if (!locked) {
+    locked = lock.acquire(&lock_error);
+    if (!locked) return lock_error.empty() ? already_running() : error(lock_error);
   }
 
   std::fflush(nullptr);
@@ -136,8 +163,12 @@ int Driver::start() {
     return 0;
   }
 
+  // The daemon keeps the lock, on a descriptor that detaching leaves open.
   std::string why;
-  if (!detach_from_terminal(&why)) {
+  if (!lock.move_to(kServiceLockFd)) why = "the pid file's lock is lost";
+  set_service_lock_fd(kServiceLockFd);
+  lock.record_own_pid();
+  if (!why.empty() || !detach_from_terminal(&why, kServiceLockFd)) {
     init_logger(LogTarget::syslog);
     spdlog::critical("!!! Can't detach the daemon: {}", why);
     ::_exit(1);

@@ -18,6 +18,9 @@ class Driver {
     // after SIGTERM, and again after SIGKILL.
     int stop_polls = 45;
     std::chrono::milliseconds stop_poll_interval{100};
+    // "start" polls this often (stop_poll_interval apart) for a service whose
+    // start is under way to be complete, before it takes it for a broken one.
+    int start_polls = 20;
   };
 
   Driver(MainDaemon& daemon, const Config& config) : Driver(daemon, config, Options{}) {}

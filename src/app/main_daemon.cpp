@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include "app/service_lock.h"
 #include "driver/config.h"
 #include "driver/logger.h"
 #include "driver/process_utils.h"
@@ -87,6 +88,8 @@ void MainDaemon::start_amqp_daemon() {
 }
 
 void MainDaemon::prepare_forked_child() {
+  // The service's lock ends with the daemon, not with its children.
+  close_service_lock_in_child();
   stop_watchers();
   queue_.close(false);
   ev_loop_fork(loop());

@@ -41,7 +41,7 @@ void signal_all(const std::vector<int32_t>& pids, int signal) {
     if (pid > 0) ::kill(pid, signal);
 }
 
-bool detach_from_terminal(std::string* error) {
+bool detach_from_terminal(std::string* error, int keep_fd) {
   if (::setsid() < 0) {
     if (error) *error = std::string("setsid: ") + std::strerror(errno);
     return false;
@@ -52,7 +52,7 @@ bool detach_from_terminal(std::string* error) {
     if (error) *error = "chdir " + root + ": " + std::strerror(errno);
     return false;
   }
-  platform::close_descriptors_from(3);
+  platform::close_descriptors_from(keep_fd >= 3 ? keep_fd + 1 : 3);
   int null = ::open("/dev/null", O_RDWR);
   if (null >= 0) {
     for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);

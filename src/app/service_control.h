@@ -31,6 +31,6 @@ void signal_all(const std::vector<int32_t>& pids, int signal);
 
 // Makes the calling process a daemon: a session of its own, umask 0, the
 // host's "/" as its working directory, standard descriptors on /dev/null and
-// every other inherited descriptor closed.
-// False with `error` set when the session cannot be made.
-bool detach_from_terminal(std::string* error);
+// every other inherited descriptor closed, except `keep_fd` (3 or more) and
+// those below it. False with `error` set when the session cannot be made.
+bool detach_from_terminal(std::string* error, int keep_fd = -1);

@@ -31,7 +31,6 @@
 #include "model/state_mark.h"
 #include "model/vm_config.h"
 #include "model/vm_state.h"
-#include "platform/process_table.h"
 
 namespace {
 
@@ -246,7 +245,7 @@ void EvForkCmd::start_vm(const mq_vm_message& record, VmCommandWord word) {
   pending.pool = pool;
   pending.phase = PendingPhase::confirm;
   pending.deadline = now() + command_deadline_s(command.method, record.status, options_.deadlines);
-  pending.watch_pid = pid;
+  pending.watch = WatchedProcess(pid);
   unconfirmed_runs_.erase(vm_id);
   pending_.try_add(std::move(pending));
 }
@@ -277,25 +276,26 @@ void EvForkCmd::stop_vm(const mq_vm_message& record, VmCommandWord word) {
   pending.phase = PendingPhase::exit;
   pending.deadline = now() + command_deadline_s(method, record.status, options_.deadlines);
   if (pair.wrapper > 0) {
-    if (::kill(pair.wrapper, SIGTERM) != 0) {
+    pending.watch = WatchedProcess(pair.wrapper);
+    if (!pending.watch.signal(SIGTERM)) {
       send_cli_answer(record.reply_queue, vm_id, kStatusFailed,
                       fmt::format("Can't signal the VM wrapper pid={}: {}", pair.wrapper,
                                   std::strerror(errno)));
       return;
     }
-    pending.watch_pid = pair.wrapper;
     wrapper_of_[vm_id] = pair.wrapper;
     spdlog::info("{}. vm_id={} SIGTERM sent to WRAPPER pid={}", method, vm_id, pair.wrapper);
   } else {
     // The hypervisor runs without its wrapper: the daemon stops it itself and
     // reports the end of the run once it is gone.
-    if (::kill(pair.bhyve, SIGTERM) != 0) {
+    pending.watch = WatchedProcess(pair.bhyve);
+    if (!pending.watch.signal(SIGTERM)) {
       send_cli_answer(record.reply_queue, vm_id, kStatusFailed,
                       fmt::format("Can't signal the hypervisor pid={}: {}", pair.bhyve,
                                   std::strerror(errno)));
       return;
     }
-    pending.watch_pid = pending.orphan_bhyve = pair.bhyve;
+    pending.orphan_bhyve = pair.bhyve;
     pending.kill_at = now() + (record.status > 0 ? static_cast<double>(record.status) : kDefaultKillDelayS);
     spdlog::warn("{}. vm_id={} no wrapper runs; SIGTERM sent to BHYVE pid={}", method, vm_id, pair.bhyve);
   }
@@ -339,8 +339,8 @@ void EvForkCmd::suspend_vm(const mq_vm_message& record, VmCommandWord word) {
   pending.pool = lookup.pool;
   pending.phase = PendingPhase::suspend;
   pending.deadline = now() + command_deadline_s("vms-suspend", record.status, options_.deadlines);
-  pending.watch_pid = pid;
-  pending.wrapper_pid = pair.wrapper;
+  pending.watch = WatchedProcess(pid);
+  pending.wrapper = WatchedProcess(pair.wrapper);
   pending.mark = word == VmCommandWord::suspend_pool ? SuspendMark::pool : SuspendMark::own;
   pending_.try_add(std::move(pending));
 }
@@ -383,7 +383,7 @@ bool EvForkCmd::start_again(PendingCommand& pending, const std::string& context)
   pending.pool = pool;
   pending.phase = PendingPhase::confirm;
   pending.deadline = now() + command_deadline_s(command.method, pending.timeout_s, options_.deadlines);
-  pending.watch_pid = pid;
+  pending.watch = WatchedProcess(pid);
   pending.gone_since = -1;
   pending.orphan_bhyve = 0;
   pending.kill_at = -1;
@@ -443,7 +443,7 @@ void EvForkCmd::on_suspend_result(PendingCommand& pending, int32_t status) {
     spdlog::error("VMS-SUSPEND. vm_id={} ### the suspend mark is not set", vm_id);
   pending.worker_done = true;
   // From now on the end of the run is awaited from the wrapper.
-  pending.watch_pid = pending.wrapper_pid;
+  pending.watch = std::move(pending.wrapper);
   pending.gone_since = -1;
   if (pending.exit_seen) finish_suspend(vm_id);
 }
@@ -542,10 +542,10 @@ void EvForkCmd::check_pending() {
     if (!pending) continue;
     if (pending->orphan_bhyve > 0 && pending->kill_at >= 0 && t >= pending->kill_at) {
       spdlog::warn("VM-STOP vm_id={} BHYVE pid={}: SIGKILL", vm_id, pending->orphan_bhyve);
-      ::kill(pending->orphan_bhyve, SIGKILL);
+      pending->watch.signal(SIGKILL);
       pending->kill_at = -1;
     }
-    if (pending->watch_pid > 0 && !platform::process_alive(pending->watch_pid)) {
+    if (!pending->watch.empty() && pending->watch.ended()) {
       // Seen gone on two rounds: whatever it sent before it ended has been
       // taken from the queue by now.
       if (pending->gone_since < 0)
@@ -578,7 +578,7 @@ void EvForkCmd::on_watched_process_gone(PendingCommand& pending) {
           return 0;
         });
         if (pid > 0) {
-          pending.watch_pid = pid;
+          pending.watch = WatchedProcess(pid);
           return;
         }
       }

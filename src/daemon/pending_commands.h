@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "daemon/vm_command_word.h"
+#include "daemon/watched_process.h"
 #include "model/vm_state.h"
 
 enum class PendingPhase {
@@ -29,16 +30,17 @@ struct PendingCommand {
   PendingPhase phase = PendingPhase::confirm;
   double deadline = 0;  // loop time at which the watchdog gives the command up
   // The process whose end is noticed by polling: the forked wrapper or worker,
-  // or the wrapper of a VM being stopped; 0 for none.
-  pid_t watch_pid = 0;
+  // or the wrapper of a VM being stopped; empty for none.
+  WatchedProcess watch;
   double gone_since = -1;  // loop time the watched process was first seen gone
   // Suspend only.
   SuspendMark mark = SuspendMark::own;
-  pid_t wrapper_pid = 0;  // the VM's wrapper, watched once the worker is done
+  WatchedProcess wrapper;  // the VM's wrapper, watched once the worker is done
   bool worker_done = false;
   int32_t worker_status = 0;
   bool exit_seen = false;
-  // Stop of a hypervisor that runs without its wrapper: SIGKILL at kill_at.
+  // Stop of a hypervisor that runs without its wrapper (then the watched
+  // process): SIGKILL at kill_at.
   pid_t orphan_bhyve = 0;
   double kill_at = -1;
 };

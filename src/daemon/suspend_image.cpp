@@ -1,8 +1,10 @@
 #include "daemon/suspend_image.h"
 
 #include <limits>
+#include <optional>
 
 #include <fmt/format.h>
+#include <spdlog/spdlog.h>
 
 #include "storage/zvol.h"
 
@@ -33,24 +35,50 @@ std::string suspend_image_path(const std::string& root_dataset_name) {
   return "/dev/zvol/" + suspend_image_dataset(root_dataset_name);
 }
 
-SuspendVolumeResult prepare_suspend_volume(zfs_session& session, const std::string& dataset,
-                                           uint64_t size) {
-  uint64_t volsize = 0, volblocksize = 0;
-  zvol_result info = volume_info(session, volsize, volblocksize, dataset);
-  if (info.ok()) {
-    if (volsize >= size) return {true, fmt::format("zvol '{}' of {} bytes fits", dataset, volsize)};
-    uint64_t grown = size;
-    zvol_result resized = resize_volume(session, dataset, grown);
-    if (resized.ok()) return {true, fmt::format("zvol '{}' grown to {} bytes", dataset, grown)};
-    std::optional<std::string> destroyed = destroy_volume(session, dataset);
-    if (destroyed)
-      return {false, fmt::format("zvol '{}' can be neither grown ({}) nor destroyed ({})", dataset,
-                                 resized.text, *destroyed)};
-  } else if (info.code != zvol_open_failed) {
-    return {false, fmt::format("zvol '{}': {}", dataset, info.text)};
-  }
+namespace {
+
+// `bytes` in MiB, rounded up.
+uint64_t mib(uint64_t bytes) { return bytes / (1ULL << 20) + (bytes % (1ULL << 20) != 0); }
+
+// `size` rounded up to whole blocks of `block` bytes (a power of two).
+uint64_t whole_blocks(uint64_t size, uint64_t block) {
+  return size % block == 0 ? size : ((size - 1) | (block - 1)) + 1;
+}
+
+// Makes the image volume anew.
+SuspendVolumeResult create_image_volume(zfs_session& session, const std::string& dataset,
+                                        uint64_t size) {
+  spdlog::info("VMS-SUSPEND. zvol '{}': creating with {} MiB", dataset, mib(size));
   uint64_t made = size;
   zvol_result created = create_volume(session, dataset, made, kSuspendImageBlockSize);
   if (!created.ok()) return {false, fmt::format("zvol '{}' not created: {}", dataset, created.text)};
   return {true, fmt::format("zvol '{}' of {} bytes created", dataset, made)};
+}
+
+}  // namespace
+
+SuspendVolumeResult prepare_suspend_volume(zfs_session& session, const std::string& dataset,
+                                           uint64_t size) {
+  uint64_t volsize = 0, volblocksize = 0;
+  zvol_result info = volume_info(session, volsize, volblocksize, dataset);
+  if (!info.ok()) {
+    if (info.code != zvol_open_failed)
+      return {false, fmt::format("zvol '{}': {}", dataset, info.text)};
+    return create_image_volume(session, dataset, size);
+  }
+  // The size a volume made now would have.
+  const uint64_t needed = whole_blocks(size, kSuspendImageBlockSize);
+  if (volsize == needed) return {true, fmt::format("zvol '{}' of {} bytes fits", dataset, volsize)};
+  if (volsize < needed) {
+    spdlog::info("VMS-SUSPEND. zvol '{}': growing to {} MiB", dataset, mib(size));
+    uint64_t grown = size;
+    zvol_result resized = resize_volume(session, dataset, grown);
+    if (!resized.ok())
+      return {false, fmt::format("zvol '{}' not grown: {}", dataset, resized.text)};
+    return {true, fmt::format("zvol '{}' grown to {} bytes", dataset, grown)};
+  }
+  // Larger than needed: the image takes a volume of its own size.
+  if (std::optional<std::string> error = destroy_volume(session, dataset))
+    return {false, fmt::format("zvol '{}' of {} bytes not destroyed: {}", dataset, volsize, *error)};
+  return create_image_volume(session, dataset, size);
 }

@@ -5,7 +5,7 @@
 // (a few pages), the guest memory and the memory table (one 4096-byte page per
 // 2 MiB of memory). The volume gets the VM's RAM, plus RAM/512 for the table,
 // plus 16 MiB for the header, the configuration and rounding, rounded up to its
-// block size.
+// block size of 32 KiB.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 #include "storage/zfs_session.h"
 
 inline constexpr uint64_t kSuspendImageMargin = 16ULL << 20;
-inline constexpr uint64_t kSuspendImageBlockSize = 128ULL << 10;
+inline constexpr uint64_t kSuspendImageBlockSize = 32ULL << 10;
 
 // The bytes a suspend image of a VM with `ram` bytes of memory may need;
 // nothing beyond what fits in 64 bits (then the largest value).
@@ -34,8 +34,10 @@ struct SuspendVolumeResult {
   std::string text;  // what was done, or why it failed
 };
 
-// Makes the zvol `dataset` hold at least `size` bytes: a missing one is
-// created, a smaller one grown, and one that cannot be grown destroyed and
-// created again (its old image is of no use: a VM being suspended runs).
+// Makes the zvol `dataset` hold `size` bytes (rounded up to whole blocks): a
+// missing one is created, a smaller one grown, a larger one destroyed and
+// created anew; a volume that cannot be grown fails the preparation with the
+// reason and stays as it was. The size asked for is logged in MiB (rounded
+// up) before the volume is created or grown.
 SuspendVolumeResult prepare_suspend_volume(zfs_session& session, const std::string& dataset,
                                            uint64_t size);

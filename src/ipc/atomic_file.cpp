@@ -1,10 +1,12 @@
 #include "ipc/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -43,12 +45,16 @@ void sync_parent_dir(const std::string& path) {
 
 std::string write_file_atomic(const std::string& path, const std::string& text, mode_t mode) {
   if (path.empty()) return "write of a file without a name";
-  const std::string tmp = path + ".tmp";
+  // A name of this write alone, in the directory of `path` so that the rename
+  // stays within one file system.
+  std::string tmp = path + ".tmp-XXXXXX";
   std::string error;
   {
-    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-    if (!fd) return failure("Can't create", tmp);
-    if (!write_all(fd.get(), text))
+    UniqueFd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (!fd) return failure("Can't create", path + ".tmp-XXXXXX");
+    if (::fchmod(fd.get(), mode) != 0)
+      error = failure("Can't set the mode of", tmp);
+    else if (!write_all(fd.get(), text))
       error = failure("Can't write", tmp);
     else if (::fsync(fd.get()) != 0)
       error = failure("Can't flush", tmp);

@@ -69,35 +69,48 @@ bool is_node_name(const std::string& name) {
 
 }  // namespace
 
-std::map<int, int> memory_domains() {
-  std::map<int, int> domains;
+std::vector<std::vector<int>> memory_domain_cpus() {
+  std::map<int, std::vector<int>> by_first_cpu;
   std::error_code ec;
   std::filesystem::directory_iterator it(host_path("/sys/devices/system/node"), ec);
   for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
     if (!is_node_name(it->path().filename().string())) continue;
     auto cpus = parse_cpu_list(read_trimmed(it->path() / "cpulist"));
     if (!cpus || cpus->empty()) continue;
-    domains[*cpus->begin()] = static_cast<int>(cpus->size());
+    by_first_cpu[*cpus->begin()] = std::vector<int>(cpus->begin(), cpus->end());
   }
+  std::vector<std::vector<int>> domains;
+  for (auto& [first, cpus] : by_first_cpu) domains.push_back(std::move(cpus));
   if (domains.empty()) {
     long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-    domains[0] = online > 0 ? static_cast<int>(online) : 1;
+    std::vector<int> all(online > 0 ? static_cast<size_t>(online) : 1);
+    for (size_t c = 0; c < all.size(); ++c) all[c] = static_cast<int>(c);
+    domains.push_back(std::move(all));
   }
   return domains;
 }
 
-bool bind_process_cpus(pid_t pid, int first_cpu, int count, std::string* error) {
+std::map<int, int> memory_domains() {
+  std::map<int, int> domains;
+  for (const auto& cpus : memory_domain_cpus())
+    domains[cpus.front()] = static_cast<int>(cpus.size());
+  return domains;
+}
+
+bool bind_process_cpus(pid_t pid, const std::vector<int>& cpus, std::string* error) {
   auto fail = [&](std::string text) {
     if (error) *error = std::move(text);
     return false;
   };
   if (pid <= 0) return fail(fmt::format("bad process id {}", pid));
-  if (first_cpu < 0 || count < 1 || first_cpu > CPU_SETSIZE - count)
-    return fail(fmt::format("bad CPU range: first {}, count {}", first_cpu, count));
+  if (cpus.empty()) return fail("empty CPU set");
 
   cpu_set_t set;
   CPU_ZERO(&set);
-  for (int c = first_cpu; c < first_cpu + count; ++c) CPU_SET(c, &set);
+  for (int c : cpus) {
+    if (c < 0 || c >= CPU_SETSIZE) return fail(fmt::format("bad CPU number {}", c));
+    CPU_SET(c, &set);
+  }
 
   // The affinity of a Linux process is per thread: bind each of them.
   std::string task_dir = fmt::format("/proc/{}/task", pid);

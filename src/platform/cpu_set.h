@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -16,9 +17,14 @@ namespace platform {
 // domain of all online CPUs starting at CPU 0.
 std::map<int, int> memory_domains();
 
-// Binds every thread of process `pid` to the CPUs first_cpu .. first_cpu+count-1.
-// False with `error` (when given) set when the range is invalid or the kernel
-// refuses; threads that ended meanwhile are not an error.
-bool bind_process_cpus(pid_t pid, int first_cpu, int count, std::string* error = nullptr);
+// The CPUs of each memory domain, in ascending order, the domains in the order
+// of memory_domains() (so a domain's index is the same in both). A domain's
+// CPUs need not be contiguous ("8-9,12" is {8, 9, 12}).
+std::vector<std::vector<int>> memory_domain_cpus();
+
+// Binds every thread of process `pid` to exactly the CPUs `cpus`. False with
+// `error` (when given) set when the set is empty or names a CPU out of range,
+// or the kernel refuses; threads that ended meanwhile are not an error.
+bool bind_process_cpus(pid_t pid, const std::vector<int>& cpus, std::string* error = nullptr);
 
 }  // namespace platform

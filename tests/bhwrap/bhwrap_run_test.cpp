@@ -6,8 +6,12 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include "driver/config.h"
 #include "driver/uuid.h"
+#include "platform/cpu_affinity.h"
+#include "platform/process_table.h"
 #include "tests/bhwrap/bhwrap_test_host.h"
 
 namespace bhwrap_test {
@@ -95,6 +99,32 @@ TEST(BhWrapRun, StartConfirmsRecordsLogsAndStopsOnSigterm) {
   EXPECT_NE(log.find("--- ", 1), std::string::npos) << log;
 }
 
+TEST(BhWrapRun, MemoryDomainBindingAppliesTheDomainsOwnCpus) {
+  std::vector<int> usable = platform::process_cpus(::getpid());
+  if (usable.size() < 3) GTEST_SKIP() << "needs three CPUs";
+  WrapperHost host;
+  host.control("ready_delay_ms=10\n");
+  // Domain 0 holds two CPUs that are not neighbours; domain 1 the one between.
+  for (const char* node : {"node0", "node1"})
+    fs::create_directories(host.path(fmt::format("/sys/devices/system/node/{}", node)));
+  std::ofstream(host.path("/sys/devices/system/node/node0/cpulist"))
+      << fmt::format("{},{}\n", usable[0], usable[2]);
+  std::ofstream(host.path("/sys/devices/system/node/node1/cpulist")) << usable[1] << "\n";
+  struct DomainGuard {
+    int64_t saved = Config::instance().cpu_domain;
+    ~DomainGuard() { Config::instance().cpu_domain = saved; }
+  } guard;
+  Config::instance().cpu_domain = 0;
+
+  auto& wrapper = host.start(host.command());
+  ASSERT_GT(confirmed_pid(host), 0) << host.wrapper_log();
+  EXPECT_TRUE(contains(host.trace(), fmt::format("cpus={},{}\n", usable[0], usable[2])))
+      << host.trace();
+  wrapper.signal(SIGTERM);
+  ASSERT_TRUE(host.expect(MqVmMessageKind::vm_exit));
+  EXPECT_EQ(host.wait_wrapper(wrapper), 0);
+}
+
 TEST(BhWrapRun, StopEscalatesToSigkillWhenBhyveIgnoresSigterm) {
   WrapperHost host;
   host.control("ready_delay_ms=10\nignore_sigterm=1\n");
@@ -135,6 +165,69 @@ TEST(BhWrapRun, BhyveKilledWhileAStopIsPendingReportsTheCommand) {
   EXPECT_EQ(host.wait_wrapper(wrapper), 0);
   EXPECT_FALSE(Shm::exists(kVm, ShmKind::devices));
   EXPECT_FALSE(Shm::exists(kVm, ShmKind::reconfig));
+}
+
+TEST(BhWrapRun, SignalsDuringTheReleasePauseDoNotLoseTheExitReport) {
+  WrapperHost host;
+  host.control("ready_delay_ms=10\n");
+  BhWrapTimings timings = quick_timings();
+  timings.release_pause = std::chrono::milliseconds(1000);
+  auto& wrapper = host.start(host.command(), timings);
+  pid_t bhyve = confirmed_pid(host);
+  ASSERT_GT(bhyve, 0) << host.wrapper_log();
+
+  ::kill(bhyve, SIGKILL);
+  ASSERT_TRUE(test_support::eventually([&] { return contains(host.wrapper_log(), "stopped event loop"); }))
+      << host.wrapper_log();
+  wrapper.signal(SIGHUP);
+  wrapper.signal(SIGTERM);
+  mq_exit_info exit = exit_report(host, 1);
+  EXPECT_EQ(exit.signal, SIGKILL);
+  EXPECT_EQ(host.wait_wrapper(wrapper), 0);
+  EXPECT_FALSE(Shm::exists(kVm, ShmKind::vm));
+}
+
+// An NVMe-oF client whose target shares and mounts the checkpoint volume (a
+// device without an image) and is lost once the VM runs.
+struct TargetLostOnceRunning : RemoteDisks {
+  RemoteShare share(const std::string&, const std::string&, uint64_t, const std::string&) override {
+    return {4420, "nqn.2014-08.org.test:snapshot", "shared"};
+  }
+  std::optional<std::string> unshare(const std::string&, const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  RemoteMount mount(const std::string&, const std::string&, const std::string&) override {
+    return {"/dev/no-such-device", ""};
+  }
+  std::optional<std::string> unmount(const std::string&, const std::string&) override {
+    throw std::runtime_error("target lost");
+  }
+  int shared_count(const std::string&, const std::string&) override { return 0; }
+  std::string disk_host_nqn(const std::string&, uint8_t) override { return ""; }
+  std::string snapshot_host_nqn(const std::string&) override { return ""; }
+};
+
+TEST(BhWrapRun, AnErrorWhileBhyveRunsStopsItAndReportsTheRun) {
+  WrapperHost host;
+  host.control("ready_delay_ms=10\n");
+  _command cmd = host.command();
+  cmd.remote = true;
+  nlohmann::json record = nlohmann::json::parse(cmd.item);
+  record["suspend-device"] = {{"trtype", "tcp"}, {"traddr", "10.0.0.3"}};
+  cmd.item = record.dump();
+  auto& wrapper = host.start(cmd, quick_timings(), std::make_unique<TargetLostOnceRunning>());
+
+  auto exit = host.next_message();
+  ASSERT_TRUE(exit) << host.wrapper_log();
+  EXPECT_EQ(exit->kind, MqVmMessageKind::vm_exit) << mq_vm_message_text(*exit);
+  EXPECT_EQ(host.wait_wrapper(wrapper), 1);
+  std::string log = host.wrapper_log();
+  EXPECT_TRUE(contains(log, "unexpected error: target lost")) << log;
+  std::string trace = host.trace();
+  pid_t bhyve = 0;
+  ASSERT_EQ(std::sscanf(trace.c_str(), "pid=%d", &bhyve), 1) << trace;
+  EXPECT_FALSE(platform::process_alive(bhyve));
+  EXPECT_FALSE(Shm::exists(kVm, ShmKind::vm));
 }
 
 TEST(BhWrapRun, ReceiveThatNeverCompletesIsStoppedByItsWatchdog) {

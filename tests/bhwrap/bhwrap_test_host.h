@@ -83,13 +83,15 @@ class WrapperHost {
   }
 
   // Forks a wrapper running `cmd`; its log goes to "wrapper.log" in the root.
-  test_support::ChildProcess& start(const _command& cmd, BhWrapTimings timings = quick_timings()) {
+  // `remote` is the wrapper's NVMe-oF client (nullptr: the host's).
+  test_support::ChildProcess& start(const _command& cmd, BhWrapTimings timings = quick_timings(),
+                                    std::unique_ptr<RemoteDisks> remote = nullptr) {
     std::string log = wrapper_log_path();
     wrappers_.push_back(std::make_unique<test_support::ChildProcess>([&]() -> int {
       if (std::FILE* f = std::freopen(log.c_str(), "a", stdout)) ::dup2(::fileno(f), 2);
       spdlog::set_level(spdlog::level::debug);
       spdlog::set_pattern("[%l] %v");
-      run_wrapper(cmd, timings);
+      run_wrapper(cmd, timings, std::move(remote));
     }));
     return *wrappers_.back();
   }

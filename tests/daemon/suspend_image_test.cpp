@@ -1,8 +1,12 @@
 #include "daemon/suspend_image.h"
 
 #include <cstdint>
+#include <memory>
+#include <sstream>
 
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 
 #include "storage/zvol.h"
 #include "tests/storage/storage_test_root.h"
@@ -51,52 +55,66 @@ class SuspendVolume : public ::testing::Test {
   zfs_session session_;
 };
 
-TEST_F(SuspendVolume, CreatedThenKeptThenGrown) {
-  SuspendVolumeResult r = prepare_suspend_volume(session_, kImage, 3 * kSuspendImageBlockSize + 1);
+// The image volume's block size.
+constexpr uint64_t kBlock = 32768;
+
+TEST_F(SuspendVolume, CreatedGrownAndMadeAnewWhenLarger) {
+  std::ostringstream log;
+  auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(log);
+  auto saved = spdlog::default_logger();
+  spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", sink));
+  SuspendVolumeResult r = prepare_suspend_volume(session_, kImage, 3 * kBlock + 1);
+  spdlog::set_default_logger(saved);
   EXPECT_TRUE(r.ok) << r.text;
-  EXPECT_EQ(prop("volsize"), std::to_string(4 * kSuspendImageBlockSize));
-  EXPECT_EQ(prop("volblocksize"), std::to_string(kSuspendImageBlockSize));
+  EXPECT_EQ(prop("volsize"), std::to_string(4 * kBlock));
+  EXPECT_EQ(prop("volblocksize"), std::to_string(kBlock));
+  // The size asked for, in MiB (rounded up), is logged before the volume is made.
+  EXPECT_NE(log.str().find("1 MiB"), std::string::npos) << log.str();
   std::string guid = prop("guid");
 
-  // Big enough: the same volume stays as it is.
-  r = prepare_suspend_volume(session_, kImage, kSuspendImageBlockSize);
+  // The size it has already: the same volume stays as it is.
+  r = prepare_suspend_volume(session_, kImage, 4 * kBlock);
   EXPECT_TRUE(r.ok) << r.text;
-  EXPECT_EQ(prop("volsize"), std::to_string(4 * kSuspendImageBlockSize));
   EXPECT_EQ(prop("guid"), guid);
 
   // Too small: grown in place.
-  r = prepare_suspend_volume(session_, kImage, 6 * kSuspendImageBlockSize);
+  r = prepare_suspend_volume(session_, kImage, 6 * kBlock);
   EXPECT_TRUE(r.ok) << r.text;
-  EXPECT_EQ(prop("volsize"), std::to_string(6 * kSuspendImageBlockSize));
+  EXPECT_EQ(prop("volsize"), std::to_string(6 * kBlock));
   EXPECT_EQ(prop("guid"), guid);
-}
 
-TEST_F(SuspendVolume, ReplacedWhenItCannotGrow) {
-  ASSERT_TRUE(prepare_suspend_volume(session_, kImage, kSuspendImageBlockSize).ok);
-  std::string guid = prop("guid");
-  zfs_sim_ok({"fail", "zfs_prop_set", "--text", "refused"});
-  SuspendVolumeResult r = prepare_suspend_volume(session_, kImage, 2 * kSuspendImageBlockSize);
+  // Larger than needed: destroyed and made anew.
+  r = prepare_suspend_volume(session_, kImage, kBlock);
   EXPECT_TRUE(r.ok) << r.text;
-  EXPECT_EQ(prop("volsize"), std::to_string(2 * kSuspendImageBlockSize));
+  EXPECT_EQ(prop("volsize"), std::to_string(kBlock));
   EXPECT_NE(prop("guid"), guid);
 }
 
 TEST_F(SuspendVolume, Failures) {
-  // Neither grown nor destroyed: the old volume stays and the reason is given.
-  ASSERT_TRUE(prepare_suspend_volume(session_, kImage, kSuspendImageBlockSize).ok);
-  zfs_sim_ok({"fail", "zfs_prop_set", "--always", "--text", "refused"});
-  zfs_sim_ok({"fail", "zfs_destroy", "--always", "--text", "busy"});
-  SuspendVolumeResult r = prepare_suspend_volume(session_, kImage, 2 * kSuspendImageBlockSize);
+  // A volume that cannot be grown fails the preparation with the reason and
+  // stays as it was.
+  ASSERT_TRUE(prepare_suspend_volume(session_, kImage, kBlock).ok);
+  std::string guid = prop("guid");
+  zfs_sim_ok({"fail", "zfs_prop_set", "--text", "refused"});
+  SuspendVolumeResult r = prepare_suspend_volume(session_, kImage, 2 * kBlock);
   EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.text.find("can be neither grown"), std::string::npos) << r.text;
-  EXPECT_EQ(prop("volsize"), std::to_string(kSuspendImageBlockSize));
+  EXPECT_NE(r.text.find("refused"), std::string::npos) << r.text;
+  EXPECT_EQ(prop("volsize"), std::to_string(kBlock));
+  EXPECT_EQ(prop("guid"), guid);
+
+  // A larger volume that cannot be destroyed.
+  ASSERT_TRUE(prepare_suspend_volume(session_, kImage, 2 * kBlock).ok);
+  zfs_sim_ok({"fail", "zfs_destroy", "--text", "busy"});
+  r = prepare_suspend_volume(session_, kImage, kBlock);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.text.find("busy"), std::string::npos) << r.text;
 
   // No such parent dataset, and a filesystem in the image's place.
-  r = prepare_suspend_volume(session_, "nopool/vm/snapshot.bvmss", kSuspendImageBlockSize);
+  r = prepare_suspend_volume(session_, "nopool/vm/snapshot.bvmss", kBlock);
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.text.find("not created"), std::string::npos) << r.text;
   zfs_sim_ok({"fs-create", "tank/fs"});
-  r = prepare_suspend_volume(session_, "tank/fs", kSuspendImageBlockSize);
+  r = prepare_suspend_volume(session_, "tank/fs", kBlock);
   EXPECT_FALSE(r.ok);
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -84,9 +85,9 @@ TEST(Service, StartStatusRestartStop) {
   EXPECT_EQ(run.output, "Ombrix QTR (daemon): running, pid=" + std::to_string(daemon) +
                             "\nOmbrix QTR (AMQP-daemon): running, pid=" + std::to_string(amqp) + "\n");
 
-  // A second start finds the service running and leaves it alone.
+  // A second start finds the service running, leaves it alone and fails.
   run = sandbox.ombrix({"start", "--daemon"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Ombrix QTR is already running, pid=" + std::to_string(daemon)),
             std::string::npos)
       << run.output;
@@ -118,6 +119,42 @@ TEST(Service, StartStatusRestartStop) {
   run = sandbox.ombrix({"status"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "Ombrix QTR (daemon): not running\nOmbrix QTR (AMQP-daemon): not running\n");
+}
+
+TEST(Service, OfTwoStartsAtOnceOneStartsTheServiceAndTheOtherFails) {
+  Sandbox sandbox;
+  test_support::RunResult runs[2];
+  std::thread other([&] { runs[1] = sandbox.ombrix({"start", "--daemon"}); });
+  runs[0] = sandbox.ombrix({"start", "--daemon"});
+  other.join();
+  auto [daemon, amqp] = wait_for_service();
+  ASSERT_GT(daemon, 0);
+  EXPECT_EQ(runs[0].status + runs[1].status, 1) << runs[0].output << "\n" << runs[1].output;
+  const std::string& refused = runs[0].status == 1 ? runs[0].output : runs[1].output;
+  EXPECT_NE(refused.find("Ombrix QTR is already running"), std::string::npos) << refused;
+  // One service: its daemon holds the pid file with its pid.
+  EXPECT_FALSE(eventually([&] { return daemons().size() > 1; }, std::chrono::milliseconds(500)));
+  EXPECT_EQ(daemons(), Pids{daemon});
+  const std::string pid_path = sandbox.path("/var/run/ombrix-vm.pid");
+  std::ifstream pid_file(pid_path);
+  int32_t recorded = 0;
+  pid_file >> recorded;
+  EXPECT_EQ(recorded, daemon);
+  // The daemon's children do not keep the lock once the daemon is gone.
+  auto holds_pid_file = [&](int32_t pid) {
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+      if (std::filesystem::read_symlink(fd.path(), ec).string() == pid_path) return true;
+    return false;
+  };
+  EXPECT_TRUE(holds_pid_file(daemon));
+  EXPECT_FALSE(holds_pid_file(amqp));
+
+  EXPECT_EQ(sandbox.ombrix({"stop"}).status, 0);
+  EXPECT_TRUE(eventually([&] { return daemons().empty() && amqp_daemons().empty(); }));
+  // With the service gone a start succeeds again.
+  ASSERT_EQ(sandbox.ombrix({"start", "--daemon"}).status, 0);
+  EXPECT_GT(wait_for_service().first, 0);
 }
 
 TEST(Service, KilledAmqpDaemonStaysDownAndStartRepairsIt) {

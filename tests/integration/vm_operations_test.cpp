@@ -179,6 +179,13 @@ TEST_F(VmOperations, StartPauseStop) {
   EXPECT_EQ(record.pid, bhyve);
   EXPECT_EQ(record.ppid, find_wrapper_processes("100001").wrapper);
   EXPECT_TRUE(fs::exists(vm_dir("100001") + "/log/vmstart-100001.log"));
+  // The VM's processes do not keep the service's lock once the daemon is gone.
+  const std::string pid_file = sandbox_.path("/var/run/ombrix-vm.pid");
+  for (int32_t pid : {record.ppid, bhyve}) {
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+      EXPECT_NE(fs::read_symlink(fd.path(), ec).string(), pid_file) << pid;
+  }
 
   // A running VM is not started twice.
   a = ask("100001", "start");

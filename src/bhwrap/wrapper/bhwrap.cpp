@@ -1,10 +1,13 @@
 #include "bhwrap/wrapper/bhwrap.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -64,11 +67,15 @@ void BhWrap::release_remote_resources(bool quiet) {
   std::this_thread::sleep_for(timings_.release_pause);
 }
 
-void BhWrap::stop_watchers() {
+void BhWrap::stop_run_watchers() {
   child_watcher_.stop();
   kill_timer_.stop();
   confirm_timer_.stop();
   receive_watchdog_.stop();
+}
+
+void BhWrap::stop_watchers() {
+  stop_run_watchers();
   for (auto& watcher : signal_watchers_) watcher.stop();
 }
 
@@ -166,9 +173,13 @@ int BhWrap::exec() {
   // The serial ports must be there when bhyve opens them.
   GuestSerialPorts ports = make_guest_serial_ports(record, prefix, vm_id);
 
+  // The child makes async-signal-safe calls only: the relay threads of the
+  // serial ports run, and one may hold a lock at the fork.
+  std::unique_ptr<BhyveChildStart> child = prepare_bhyve_child(args);
   pid_t bhyve = ::fork();
   if (bhyve < 0) return -1;
-  if (bhyve == 0) run_bhyve_child(args);
+  if (bhyve == 0) child->exec();
+  child->close_descriptors();
   bhyve_pid_ = bhyve;
 
   child_watcher_.set(bhyve, 0);
@@ -198,11 +209,59 @@ int BhWrap::exec() {
 
   ev_run(loop_, 0);
 
-  stop_watchers();
+  // The signal watchers stay: a SIGTERM or SIGHUP until the exit report is
+  // sent must not end the wrapper before it has cleaned up and reported (the
+  // loop no longer runs, so the signals do nothing).
+  stop_run_watchers();
   spdlog::info("vm_id={} BhWrap::exec() stopped event loop. Status={}", vm_id, status_);
   ports.remove();
   after_run(record, status_);
   return 0;
+}
+
+void BhWrap::end_run_after_error() {
+  const std::string& vm_id = command_.vm_id;
+  try {
+    stop_run_watchers();
+    // status_ is still -255 while bhyve has not been reaped.
+    if (bhyve_pid_ > 0 && status_ == -255) {
+      ::kill(bhyve_pid_, SIGTERM);
+      double delay = stop_timeout() > 0 ? stop_timeout() : timings_.kill_delay_fallback_s;
+      auto kill_at = std::chrono::steady_clock::now() + std::chrono::duration<double>(delay);
+      int wait_status = 0;
+      pid_t reaped;
+      while ((reaped = ::waitpid(bhyve_pid_, &wait_status, WNOHANG)) == 0 &&
+             std::chrono::steady_clock::now() < kill_at)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (reaped == 0) {
+        spdlog::error("vm_id={} ### BhWrap: BHYVE pid={} did not stop; SIGKILL", vm_id, bhyve_pid_);
+        ::kill(bhyve_pid_, SIGKILL);
+        while ((reaped = ::waitpid(bhyve_pid_, &wait_status, 0)) < 0 && errno == EINTR) {
+        }
+      }
+      if (reaped == bhyve_pid_ && WIFEXITED(wait_status)) {
+        exit_info_.code = WEXITSTATUS(wait_status);
+        status_ = WEXITSTATUS(wait_status);
+      } else if (reaped == bhyve_pid_ && WIFSIGNALED(wait_status)) {
+        int sig = WTERMSIG(wait_status);
+        exit_info_.signal = sig;
+        status_ = sig == SIGTERM || sig == SIGKILL ? 1 : -sig;
+      }
+      spdlog::info("vm_id={} BhWrap: BHYVE pid={} stopped after the error. Status={}", vm_id,
+                   bhyve_pid_, status_);
+    }
+    release_remote_resources(true);
+  } catch (const std::exception& e) {
+    spdlog::error("vm_id={} ### BhWrap: error while ending the run: {}", vm_id, e.what());
+  }
+  try {
+    Shm::unlink(vm_id, ShmKind::vm);
+    std::optional<mq_exit_info> exit;
+    if (exit_info_.code || exit_info_.signal) exit = exit_info_;
+    temporary_vm(vm_id, true, status_, exit, timings_);
+  } catch (const std::exception& e) {
+    spdlog::error("vm_id={} ### BhWrap: the end of the run is not reported: {}", vm_id, e.what());
+  }
 }
 
 void BhWrap::after_run(const VmConfig& record, int32_t loop_status) {

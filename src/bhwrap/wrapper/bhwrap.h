@@ -49,6 +49,7 @@
 #include <ev++.h>
 
 #include "bhwrap/wrapper/bhwrap_timings.h"
+#include "bhwrap/wrapper/bhyve_child_start.h"
 #include "bhwrap/wrapper/remote_disks.h"
 #include "ipc/mq_vm_message.h"
 #include "model/command.h"
@@ -82,6 +83,12 @@ class BhWrap {
   // checkpoint, then pauses (timings.release_pause). `quiet` keeps their
   // errors out of the log.
   void release_remote_resources(bool quiet);
+
+  // Ends a run that an exception broke off after bhyve was forked: stops
+  // bhyve when it still runs (SIGTERM, SIGKILL after the stop time-out),
+  // releases the remote resources (quietly), removes the runtime record and
+  // reports the end of the run (temporary_vm). Throws nothing.
+  void end_run_after_error();
 
   // The method of a stop, restart or remove that the daemon has written into
   // the VM's runtime record; "" when there is none.
@@ -135,10 +142,13 @@ class BhWrap {
   // Steps of exec (bhwrap.cpp, bhwrap_child.cpp).
   std::vector<std::string> make_argument_list(const VmConfig& record) const;
   std::string start_log_path() const;
-  [[noreturn]] void run_bhyve_child(const std::vector<std::string>& args) const;
+  // Everything the child that becomes bhyve needs, made before the fork.
+  std::unique_ptr<BhyveChildStart> prepare_bhyve_child(const std::vector<std::string>& args) const;
   void write_runtime_record(pid_t bhyve);
   void account_guest_reset();
   void after_run(const VmConfig& record, int32_t loop_status);
+  // The child watcher and the timers; stop_watchers also the signal watchers.
+  void stop_run_watchers();
   void stop_watchers();
   std::string log_prefix() const;  // the method in upper case
 
@@ -186,4 +196,6 @@ void temporary_vm(const std::string& vm_id, bool destroy, int32_t status,
 // Runs BhWrap::exec; for a negative result releases the remote resources
 // (quietly) and reports the failure as a confirm record whose status is that
 // result. Ends the process with _exit: status 0 after a run, 1 otherwise.
-[[noreturn]] void run_wrapper(const _command& command, const BhWrapTimings& timings = {});
+// `remote` is the NVMe-oF client (nullptr: the host's).
+[[noreturn]] void run_wrapper(const _command& command, const BhWrapTimings& timings = {},
+                              std::unique_ptr<RemoteDisks> remote = nullptr);

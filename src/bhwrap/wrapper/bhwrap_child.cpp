@@ -1,22 +1,18 @@
-// The forked child that becomes bhyve: start log, priority, CPU binding,
-// working directory, exec.
+// The start of the child that becomes bhyve, prepared in the wrapper before
+// the fork: start log, priority, CPU binding, working directory, arguments.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
 #include "bhwrap/wrapper/bhwrap.h"
 #include "driver/config.h"
-#include "hostlib/cpu_domains.h"
 #include "platform/cpu_set.h"
 #include "platform/host_root.h"
 
@@ -25,9 +21,6 @@ namespace {
 constexpr const char* kBhyve = "/usr/sbin/bhyve";
 // The null device is the machine's own, not part of a host layout.
 constexpr const char* kNullDevice = "/dev/null";
-// The status of a child that could not execute bhyve (as a shell reports a
-// program it cannot run); the wrapper reports it like any exit code.
-constexpr int kExecFailedStatus = 127;
 
 // Opens the start log for appending, creating its directory; the null device
 // when that fails.
@@ -37,21 +30,12 @@ int open_start_log(const std::string& real_path) {
   std::filesystem::path dir = std::filesystem::path(path).parent_path();
   if (!dir.empty() && !std::filesystem::exists(dir, ec))
     std::filesystem::create_directories(dir, ec);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
-    fd = ::open(kNullDevice, O_WRONLY);
+    fd = ::open(kNullDevice, O_WRONLY | O_CLOEXEC);
     spdlog::warn("Unable to open log-file {}. The output will be redirected to /dev/null.", real_path);
   }
   return fd;
-}
-
-void write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
 }
 
 std::string start_header() {
@@ -73,67 +57,35 @@ std::string argument_line(const std::vector<std::string>& args) {
   return line + " \n";
 }
 
-// Binds this process to the memory domain the daemon chose, when the VM's
-// CPUs fit into it.
-void bind_to_memory_domain(const std::string& vm_id, uint16_t topology) {
+// The CPUs of the memory domain the daemon chose, when the VM's CPUs fit
+// into it; none otherwise.
+std::vector<int> memory_domain_binding(const std::string& vm_id, uint16_t topology) {
   int64_t domain = Config::instance().cpu_domain;
-  if (domain < 0) return;
-  std::map<int, int> domains = cpu_domains();
-  if (static_cast<uint64_t>(domain) >= domains.size()) return;
-  auto it = std::next(domains.begin(), static_cast<long>(domain));
+  if (domain < 0) return {};
+  std::vector<std::vector<int>> domains = platform::memory_domain_cpus();
+  if (static_cast<uint64_t>(domain) >= domains.size()) return {};
+  // The domain's own CPU set: its CPUs need not be contiguous.
+  const std::vector<int>& cpus = domains[static_cast<size_t>(domain)];
   uint64_t cores = topology & 0xff;
   uint64_t sockets = (topology >> 8) & 0x0f;
   uint64_t threads = (topology >> 12) & 0x0f;
-  if (threads * cores * sockets > static_cast<uint64_t>(it->second)) return;
-  std::string error;
-  if (!platform::bind_process_cpus(::getpid(), it->first, it->second, &error)) {
-    spdlog::warn("vm_id={} BhWrap::exec() binding to the numa-domain failed: {}", vm_id, error);
-    return;
-  }
-  spdlog::info("vm_id={} BhWrap::exec() binding to the numa-domain: CPU {}:{}", vm_id, it->first,
-               it->first + it->second - 1);
+  if (threads * cores * sockets > cpus.size()) return {};
+  spdlog::info("vm_id={} BhWrap::exec() binding to the numa-domain: CPU {}:{}", vm_id,
+               cpus.front(), cpus.front() + static_cast<int>(cpus.size()) - 1);
+  return cpus;
 }
 
 }  // namespace
 
-void BhWrap::run_bhyve_child(const std::vector<std::string>& args) const {
-  ev_loop_fork(loop_);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-  int log = open_start_log(start_log_path());
-  if (log >= 0) {
-    ::dup2(log, 1);
-    ::dup2(log, 2);
-    if (log > 2) ::close(log);
-  }
-  int null_fd = ::open(kNullDevice, O_RDWR);
-  if (null_fd >= 0 && null_fd != 0) {
-    ::dup2(null_fd, 0);
-    ::close(null_fd);
-  }
-
+std::unique_ptr<BhyveChildStart> BhWrap::prepare_bhyve_child(const std::vector<std::string>& args) const {
+  std::string exec_failed = fmt::format("{}. vm_id={} {} not found or access is denied.\n",
+                                        log_prefix(), command_.vm_id, kBhyve);
+  auto start = std::make_unique<BhyveChildStart>(
+      args, platform::host_path(args.front()), open_start_log(start_log_path()),
+      ::open(kNullDevice, O_RDWR | O_CLOEXEC), platform::host_path(command_.root_fs),
+      start_header() + argument_line(args), std::move(exec_failed));
   if (static_cast<uint64_t>(command_.cpu_priority) <= 20)
-    ::setpriority(PRIO_PROCESS, 0, static_cast<int>(command_.cpu_priority));
-  bind_to_memory_domain(command_.vm_id, command_.topology);
-  if (::chdir(platform::host_path(command_.root_fs).c_str()) != 0) {
-    // bhyve runs where it is; its paths are absolute.
-  }
-
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  write_all(2, start_header() + argument_line(args));
-
-  std::string program = platform::host_path(args.front());
-  ::execv(program.c_str(), argv.data());
-
-  // Only this child ends here: the wrapper sees its exit status like any
-  // other bhyve exit and reports the run.
-  spdlog::error("{}. vm_id={} {} not found or access is denied.", log_prefix(), command_.vm_id,
-                kBhyve);
-  spdlog::default_logger()->flush();
-  ::_exit(kExecFailedStatus);
+    start->set_priority(static_cast<int>(command_.cpu_priority));
+  start->set_cpus(memory_domain_binding(command_.vm_id, command_.topology));
+  return start;
 }

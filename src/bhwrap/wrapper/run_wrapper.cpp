@@ -8,9 +8,10 @@
 #include "bhwrap/wrapper/bhwrap.h"
 #include "ipc/mq_send.h"
 
-void run_wrapper(const _command& command, const BhWrapTimings& timings) {
+void run_wrapper(const _command& command, const BhWrapTimings& timings,
+                 std::unique_ptr<RemoteDisks> remote) {
   int result = -1;
-  BhWrap wrapper(command, timings);
+  BhWrap wrapper(command, timings, std::move(remote));
   try {
     result = wrapper.exec();
     if (result < 0) {
@@ -29,8 +30,12 @@ void run_wrapper(const _command& command, const BhWrapTimings& timings) {
     } catch (...) {
     }
     spdlog::error("vm_id={} ### BhWrap: unexpected error: {}", command.vm_id, what);
-    // Before bhyve was forked nobody has answered the daemon yet.
-    if (wrapper.bhyve_pid() == 0) mq_send_confirm(command.vm_id, -1, "");
+    // Before bhyve was forked nobody has answered the daemon yet; after it,
+    // bhyve must not run on unsupervised and the run is reported.
+    if (wrapper.bhyve_pid() == 0)
+      mq_send_confirm(command.vm_id, -1, "");
+    else
+      wrapper.end_run_after_error();
     result = -1;
   }
   if (auto logger = spdlog::default_logger()) logger->flush();
