@@ -28,6 +28,7 @@
 #include "platform/null_modem.h"
 #include "tests/ipc/ipc_fixture.h"
 #include "tests/support/eventually.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -360,6 +361,30 @@ TEST_F(CloudinitChannelTest, WrapperServesALocalVmFromItsDirectory) {
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.front(), "CloudInit session begin");
   EXPECT_EQ(texts.back(), "CloudInit session end");
+}
+
+// Compressed user-data reaches the guest exactly as stored, so it can unpack
+// it (a gzip stream ends with its length, here a zero byte, never a line feed).
+TEST_F(CloudinitChannelTest, WrapperServesGzipUserDataByteForByte) {
+  test_support::RunResult gzip = test_support::run_program(
+      "/usr/bin/python3",
+      {"-c", "import gzip, sys; sys.stdout.buffer.write(gzip.compress("
+             "b'#cloud-config\\nruncmd:\\n' + b''.join(b' - echo %d\\n' % i for i in range(500)),"
+             " mtime=0))"});
+  ASSERT_EQ(gzip.status, 0);
+  ASSERT_EQ(gzip.output.substr(0, 2), "\x1f\x8b");
+  ASSERT_NE(gzip.output.back(), '\n');
+  sandbox_.write("/pools/z05/vm1/vm.json", sample_record().dump());
+  sandbox_.write("/pools/z05/vm1/guest.json", R"({"hostname": "from-dir"})");
+  sandbox_.write("/pools/z05/vm1/cloud-init/user-data", gzip.output);
+  _command command;
+  command.vm_id = "vm1";
+  command.root_fs = "/pools/z05/vm1";
+  start_cloudinit_channel(command, kSideB);
+  negotiate();
+  EXPECT_EQ(get("cloud-init:user-data", "z1"), (MetadataBody{"z1", "SUCCESS", gzip.output}));
+  pair_.reset();
+  progress_until_end();
 }
 
 TEST_F(CloudinitChannelTest, WrapperServesARemoteVmFromItsRecord) {
