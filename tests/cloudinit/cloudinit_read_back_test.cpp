@@ -1,0 +1,156 @@
+// The documents as a guest's cloud-init reads them: YAML through a YAML 1.1
+// reader, JSON through Python's json (read_back.h). Texts must come back as
+// texts, booleans and numbers meant as such as booleans and numbers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bhwrap/cloudinit/cloudinit.h"
+#include "tests/cloudinit/read_back.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+using cloudinit_test::read_back;
+using nlohmann::json;
+
+Cloudinit generated(const json& record) {
+  Cloudinit ci("vm7");
+  ci.from_item(record.dump());
+  return ci;
+}
+
+// A record that puts `v` into every text value of the NoCloud documents.
+json record_with_texts(const std::string& v) {
+  return {{"id", v},
+          {"default_shell", v},
+          {"guest",
+           {{"hostname", v},
+            {"ssh_password_auth", 1},
+            {"users", {{v, {{"password", v}, {"ssh-authorized-keys", {v}}}}}},
+            {"resolver", {{"name_server", {v}}, {"search", v}}}}},
+          {"network_ports",
+           json::array({{{"slot", 5},
+                         {"mtu", 1500},
+                         {"netmask", 24},
+                         {"ipv4", json::array({{{"address", "10.0.0.5"}, {"gateway", v}}})},
+                         {"ipv6", json::array({{{"address", "fd00::5"}, {"gateway", v}}})}},
+                        {{"slot", 6},
+                         {"netmask", 16},
+                         {"net_cidr", v + "/16"},
+                         {"ipv4", json::array({{{"address", "10.1.0.5"}, {"gateway", v}, {"netmask", v}}})}}})}};
+}
+
+json subnet(const char* type, const char* family, const char* address) {
+  return {{"type", type}, {family, true}, {"control", "hotplug"}, {"address", address}};
+}
+
+TEST(CloudinitReadBack, NoCloudTextsStayTexts) {
+  struct Case {
+    std::string v;
+    bool quoted;  // a YAML 1.1 reader would take it plain for another type
+  };
+  const std::vector<Case> cases = {
+      // integers
+      {"100001", true}, {"2024", true}, {"12345678", true}, {"0", true}, {"-7", true},
+      {"+12", true}, {"1_000", true}, {"017", true}, {"08", true}, {"0x1F", true},
+      {"0o17", true}, {"0b101", true}, {"12:34", true}, {"12:34:56", true},
+      // floats
+      {"3.14", true}, {"1.", true}, {".5", true}, {"1e3", true}, {"6.8523015e+5", true},
+      {"190:20:30.15", true}, {".inf", true}, {"-.Inf", true}, {"+.INF", true}, {".NaN", true},
+      // booleans
+      {"yes", true}, {"Yes", true}, {"NO", true}, {"y", true}, {"N", true}, {"on", true},
+      {"On", true}, {"OFF", true}, {"off", true}, {"true", true}, {"FALSE", true},
+      // null, timestamps, merge, value
+      {"null", true}, {"Null", true}, {"~", true}, {"2024-01-02", true},
+      {"2001-12-14t21:59:43.10-05:00", true}, {"2001-12-14 21:59:43.10 -5", true},
+      {"<<", true}, {"=", true},
+      // texts a reader keeps as texts stay plain
+      {"web-1", false}, {"10.0.0.1", false}, {"1.2.3", false}, {"yes-please", false},
+      {"0x", false}, {"12:34:56:78:9a:bc", false}, {"2024-01-02x", false}};
+
+  std::vector<std::string> documents;
+  for (const Case& c : cases) {
+    Cloudinit ci = generated(record_with_texts(c.v));
+    documents.push_back(ci.meta_data());
+    documents.push_back(ci.user_data());
+    documents.push_back(ci.network_config());
+    const std::string last_line = "\nlocal-hostname: " + (c.quoted ? '"' + c.v + '"' : c.v);
+    EXPECT_TRUE(ci.meta_data().ends_with(last_line)) << ci.meta_data();
+  }
+  const std::vector<json> read = read_back("yaml", documents);
+  ASSERT_EQ(read.size(), 3 * cases.size());
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string& v = cases[i].v;
+    SCOPED_TRACE(v);
+    EXPECT_EQ(read[3 * i], (json{{"instance-id", v}, {"local-hostname", v}}));
+
+    const json& user = read[3 * i + 1];
+    EXPECT_EQ(user["chpasswd"], (json{{"expire", false}, {"list", {v + ":" + v}}}));
+    EXPECT_EQ(user["ssh_pwauth"], true);
+    EXPECT_EQ(user["package_upgrade"], false);
+    EXPECT_EQ(user["resize_rootfs"], true);
+    EXPECT_EQ(user["manage_etc_hosts"], "localhost");
+    EXPECT_EQ(user["cloud_final_modules"], json::array({json::array({"set_passwords", "once-per-instance"}),
+                                                        json::array({"set_hostname", "once-per-instance"}),
+                                                        json::array({"scripts-user", "once-per-instance"})}));
+    EXPECT_EQ(user["users"], (json::array({{{"name", v},
+                                            {"lock_passwd", false},
+                                            {"passwd", v},
+                                            {"ssh_authorized_keys", {v}},
+                                            {"sudo", "ALL=(ALL) NOPASSWD:ALL"},
+                                            {"shell", v}}})));
+
+    json first_v4 = subnet("static", "ipv4", "10.0.0.5/24");
+    first_v4["gateway"] = v;
+    json first_v6 = subnet("static6", "ipv6", "fd00::5/64");
+    first_v6["gateway"] = v;
+    json second_v4 = subnet("static", "ipv4", "10.1.0.5/16");
+    second_v4["routes"] = json::array({{{"network", v}, {"gateway", v}, {"netmask", v}}});
+    EXPECT_EQ(read[3 * i + 2],
+              (json{{"version", 1},
+                    {"config",
+                     {{{"type", "physical"}, {"name", "5"}, {"mtu", 1500}, {"subnets", {first_v4, first_v6}}},
+                      {{"type", "physical"}, {"name", "6"}, {"mtu", 0}, {"subnets", {second_v4}}},
+                      {{"type", "nameserver"}, {"address", {v}}, {"search", {v}}}}}}));
+  }
+}
+
+// Interface names are texts whether they count positions or slots.
+TEST(CloudinitReadBack, InterfaceNamesAreTexts) {
+  std::vector<std::string> documents;
+  for (uint64_t zero_based_link : {0, 1})
+    documents.push_back(Cloudinit::make_network_config(
+                            VmConfig(json{{"zero_based_link", zero_based_link},
+                                          {"network_ports", json::array({{{"slot", 5}}, {{"slot", 6}}})}}))
+                            .text);
+  const std::vector<json> read = read_back("yaml", documents);
+  ASSERT_EQ(read.size(), 2u);
+  const char* names[2][2] = {{"5", "6"}, {"0", "1"}};
+  for (size_t d = 0; d < 2; ++d)
+    for (size_t p = 0; p < 2; ++p)
+      EXPECT_EQ(read[d]["config"][p], (json{{"type", "physical"}, {"name", names[d][p]}, {"mtu", 0}}));
+}
+
+// Name servers and search domain kept from an older file stay texts, however
+// that file wrote them.
+TEST(CloudinitReadBack, KeptNameServersStayTexts) {
+  test_support::TempRoot root;
+  root.write("/pools/p/vm1/cloud-init/network-config",
+             "version: 1\nconfig:\n  - type: nameserver\n    address: [10.0.0.1, 2024]\n    search: [0x1F]\n");
+  Cloudinit::update_network_config(
+      {{"id", "vm1"}, {"root_fs", "/pools/p/vm1"}, {"network_ports", json::array({{{"slot", 5}, {"mtu", 9000}}})}});
+  std::ifstream in(root.path("/pools/p/vm1/cloud-init/network-config"));
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(read_back("yaml", text),
+            (json{{"version", 1},
+                  {"config",
+                   {{{"type", "physical"}, {"name", "5"}, {"mtu", 9000}},
+                    {{"type", "nameserver"}, {"address", {"10.0.0.1", "2024"}}, {"search", {"0x1F"}}}}}}));
+}
+
+}  // namespace
