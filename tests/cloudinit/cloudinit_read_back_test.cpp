@@ -136,6 +136,35 @@ TEST(CloudinitReadBack, InterfaceNamesAreTexts) {
       EXPECT_EQ(read[d]["config"][p], (json{{"type", "physical"}, {"name", names[d][p]}, {"mtu", 0}}));
 }
 
+// A later port's IPv4 route needs the port's network: without one the route
+// is left out (a guest refuses a route with an empty network), and the
+// document stays readable.
+TEST(CloudinitReadBack, PortWithoutNetworkGetsNoRoute) {
+  const json unset;
+  const std::vector<json> net_cidrs = {unset, "", "/24", "10.1.0.0/24"};
+  std::vector<std::string> documents;
+  for (const json& net_cidr : net_cidrs) {
+    json port = {{"slot", 6},
+                 {"netmask", 24},
+                 {"ipv4", json::array({{{"address", "10.1.0.5"}, {"gateway", "10.1.0.1"}, {"netmask", "255.255.255.0"}}})},
+                 {"ipv6", json::array({{{"address", "fd01::5"}, {"gateway", "fd01::1"}}})}};
+    if (!net_cidr.is_null()) port["net_cidr"] = net_cidr;
+    documents.push_back(
+        Cloudinit::make_network_config(VmConfig(json{{"network_ports", json::array({{{"slot", 5}}, port})}})).text);
+  }
+  const std::vector<json> read = read_back("yaml", documents);
+  ASSERT_EQ(read.size(), net_cidrs.size());
+  for (size_t i = 0; i < net_cidrs.size(); ++i) {
+    SCOPED_TRACE(net_cidrs[i].dump());
+    json v4 = subnet("static", "ipv4", "10.1.0.5/24");
+    if (i == 3)
+      v4["routes"] = json::array({{{"network", "10.1.0.0"}, {"gateway", "10.1.0.1"}, {"netmask", "255.255.255.0"}}});
+    json v6 = subnet("static6", "ipv6", "fd01::5/64");
+    v6["routes"] = json::array({{{"network", "::"}, {"gateway", "fd01::1"}, {"netmask", "::"}}});
+    EXPECT_EQ(read[i]["config"][1], (json{{"type", "physical"}, {"name", "6"}, {"mtu", 0}, {"subnets", {v4, v6}}}));
+  }
+}
+
 // Name servers and search domain kept from an older file stay texts, however
 // that file wrote them.
 TEST(CloudinitReadBack, KeptNameServersStayTexts) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include <spdlog/spdlog.h>
 #include <yaml-cpp/yaml.h>
 
 #include "bhwrap/cloudinit/cloudinit.h"
@@ -23,6 +24,20 @@ YAML::Node one_route(const std::string& network, const std::string& gateway,
   YAML::Node routes(YAML::NodeType::Sequence);
   routes.push_back(route);
   return routes;
+}
+
+// The IPv4 route of a later port's first subnet, to the port's network. A
+// guest refuses the whole document for a route without a network, so a port
+// without one gets no route.
+void add_network_route(YAML::Node& subnet, const VmNetworkPort& port, size_t i,
+                       const VmIpv4Address& address) {
+  const std::string network = up_to_slash(port.net_cidr);
+  if (network.empty()) {
+    spdlog::info("Cloudinit: network port {} (slot {}) has no network (net_cidr '{}'); its route is left out",
+                 i, port.slot, port.net_cidr);
+    return;
+  }
+  subnet["routes"] = one_route(network, address.gateway, address.netmask);
 }
 
 // A static subnet of the family ("ipv4" or "ipv6") with its address.
@@ -51,7 +66,7 @@ YAML::Node physical_entry(const VmConfig& record, const VmNetworkPort& port, siz
     if (i == 0 && first_subnet)
       subnet["gateway"] = address.gateway;
     else if (i != 0 && first_subnet && !debian)
-      subnet["routes"] = one_route(up_to_slash(port.net_cidr), address.gateway, address.netmask);
+      add_network_route(subnet, port, i, address);
     subnets.push_back(subnet);
   }
   for (const VmIpv6Address& address : port.ipv6) {
