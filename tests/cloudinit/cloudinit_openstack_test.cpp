@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bhwrap/cloudinit/cloudinit.h"
+#include "driver/uuid.h"
 
 namespace {
 
@@ -39,20 +40,22 @@ TEST(CloudinitOpenStack, MetaDataNamesHostKmsAndAdministratorPassword) {
   // An OpenStack VM has no user-data, so the result is false.
   EXPECT_FALSE(ci.from_item(record.dump()));
   EXPECT_TRUE(ci.user_data().empty());
+  const std::string uuid = sha1_uuid("vm7", 3);  // as bhyve gets it ("-U")
   EXPECT_EQ(parsed(ci.meta_data()),
             (json{{"hostname", "vm7.local"},
                   {"kms_host", "kms.example:1688"},
-                  {"meta", {{"admin_pass", "S3cret!"}}}}));
+                  {"meta", {{"admin_pass", "S3cret!"}}},
+                  {"uuid", uuid}}));
   // Indent 2, sorted keys.
   EXPECT_EQ(ci.meta_data(),
             "{\n  \"hostname\": \"vm7.local\",\n  \"kms_host\": \"kms.example:1688\",\n"
-            "  \"meta\": {\n    \"admin_pass\": \"S3cret!\"\n  }\n}");
+            "  \"meta\": {\n    \"admin_pass\": \"S3cret!\"\n  },\n  \"uuid\": \"" + uuid + "\"\n}");
 
   record["guest"]["hostname"] = "web-1";
   record["guest"]["users"].erase("Administrator");  // "administrator" does not match
   record["guest"].erase("kms_host");
   EXPECT_EQ(parsed(generated(record).meta_data()),
-            (json{{"hostname", "web-1"}, {"kms_host", ""}, {"meta", {{"admin_pass", ""}}}}));
+            (json{{"hostname", "web-1"}, {"kms_host", ""}, {"meta", {{"admin_pass", ""}}}, {"uuid", uuid}}));
 }
 
 TEST(CloudinitOpenStack, WithoutPortsNetworkDataStaysAsItWas) {

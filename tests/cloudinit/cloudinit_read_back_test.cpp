@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bhwrap/cloudinit/cloudinit.h"
+#include "driver/uuid.h"
 #include "tests/cloudinit/read_back.h"
 #include "tests/support/temp_root.h"
 
@@ -163,6 +164,31 @@ TEST(CloudinitReadBack, PortWithoutNetworkGetsNoRoute) {
     v6["routes"] = json::array({{{"network", "::"}, {"gateway", "fd01::1"}, {"netmask", "::"}}});
     EXPECT_EQ(read[i]["config"][1], (json{{"type", "physical"}, {"name", "6"}, {"mtu", 0}, {"subnets", {v4, v6}}}));
   }
+}
+
+// The config drive as a reader of the OpenStack layout takes it: meta_data.json
+// names the VM by the UUID its firmware reports (bhyve's "-U": the name-based
+// SHA-1 UUID of the VM id, worked out here by Python for "vm7").
+TEST(CloudinitReadBack, ConfigDrive) {
+  Cloudinit ci = generated({{"id", "vm7"},
+                            {"os_type", 7},
+                            {"guest",
+                             {{"hostname", "2024"},
+                              {"resolver", {{"name_server", {"10.0.0.1", "10.0.0.2"}}}},
+                              {"users", {{"Administrator", {{"password", "12345678"}}}}}}},
+                            {"network_ports",
+                             json::array({{{"slot", 5},
+                                           {"mac", {"02:00:00:00:00:01"}},
+                                           {"ipv4", json::array({{{"address", "10.0.0.5"},
+                                                                  {"gateway", "10.0.0.1"},
+                                                                  {"netmask", "255.255.255.0"}}})}}})}});
+  const std::vector<json> read = read_back("json", {ci.meta_data(), ci.network_config()});
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0], (json{{"hostname", "2024"},
+                           {"kms_host", ""},
+                           {"meta", {{"admin_pass", "12345678"}}},
+                           {"uuid", "37b7ca72-8652-52cd-a0c6-1d283a9a681a"}}));
+  EXPECT_EQ(read[0]["uuid"], sha1_uuid("vm7", 3));
 }
 
 // Name servers and search domain kept from an older file stay texts, however

@@ -2,7 +2,8 @@
 //
 // Two layouts, chosen by the record's os_type:
 //   os_type 7 (kOsTypeOpenStack)  OpenStack config drive: meta_data.json and
-//                                 network_data.json (JSON, indent 2)
+//                                 network_data.json (JSON, indent 2); its
+//                                 "uuid" is the one bhyve gets for vm_id
 //   any other                     NoCloud: meta-data, user-data ("#cloud-config")
 //                                 and network-config (version 1), all YAML
 //

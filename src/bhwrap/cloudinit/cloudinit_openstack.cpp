@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "bhwrap/cloudinit/cloudinit.h"
+#include "driver/uuid.h"
 
 namespace {
 
@@ -43,6 +44,9 @@ void Cloudinit::generate_openstack(const std::string& hostname) {
       {"hostname", hostname},
       {"kms_host", guest.kms_host},
       {"meta", {{"admin_pass", admin_password(guest)}}},
+      // The UUID the hypervisor gives the VM (its "-U"), so the firmware and
+      // the drive name the same machine.
+      {"uuid", sha1_uuid(vm_id_.data(), vm_id_.size())},
   };
   meta_data_ = meta.dump(2);
 
