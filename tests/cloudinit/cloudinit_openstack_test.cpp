@@ -92,7 +92,7 @@ TEST(CloudinitOpenStack, NetworksAndLinksPerPort) {
   });
   Cloudinit ci = generated(record);
   json doc = parsed(ci.network_config());
-  const json dns = json::array({{{"address", "10.0.0.1,10.0.0.2"}, {"type", "dns"}}});
+  const json dns = json::array({{{"address", "10.0.0.1"}, {"type", "dns"}}, {{"address", "10.0.0.2"}, {"type", "dns"}}});
 
   auto v4 = [&](const char* ip, const char* link, const char* mask) {
     return json{{"ip_address", ip}, {"link", link}, {"netmask", mask}, {"type", "ipv4"}, {"services", dns}};
@@ -116,7 +116,8 @@ TEST(CloudinitOpenStack, NetworksAndLinksPerPort) {
   EXPECT_EQ(doc["links"],
             json::array({{{"ethernet_mac_address", "02:00:00:00:00:01"}, {"id", "Ethernet_01"}, {"type", "phy"}},
                          {{"ethernet_mac_address", ""}, {"id", "Ethernet_10"}, {"type", "phy"}}}));
-  EXPECT_EQ(doc.size(), 2u);
+  EXPECT_EQ(doc["services"], dns);
+  EXPECT_EQ(doc.size(), 3u);
 }
 
 TEST(CloudinitOpenStack, LinkNamesAndFirstPortsBySlot) {
@@ -141,12 +142,13 @@ TEST(CloudinitOpenStack, LinkNamesAndFirstPortsBySlot) {
   }
 }
 
-TEST(CloudinitOpenStack, NoNameServersGiveAnEmptyDnsText) {
+TEST(CloudinitOpenStack, NoNameServersGiveNoDnsServices) {
   json record = openstack_record();
   record["guest"].erase("resolver");
   record["network_ports"] = json::array({{{"ipv4", json::array({{{"address", "10.0.0.5"}}})}}});
   json doc = parsed(generated(record).network_config());
-  EXPECT_EQ(doc["networks"][0]["services"], json::array({{{"address", ""}, {"type", "dns"}}}));
+  EXPECT_EQ(doc["networks"][0]["services"], json::array());
+  EXPECT_EQ(doc["services"], json::array());
 }
 
 }  // namespace

@@ -168,7 +168,8 @@ TEST(CloudinitReadBack, PortWithoutNetworkGetsNoRoute) {
 
 // The config drive as a reader of the OpenStack layout takes it: meta_data.json
 // names the VM by the UUID its firmware reports (bhyve's "-U": the name-based
-// SHA-1 UUID of the VM id, worked out here by Python for "vm7").
+// SHA-1 UUID of the VM id, worked out here by Python for "vm7");
+// network_data.json lists each name server as a service of its own.
 TEST(CloudinitReadBack, ConfigDrive) {
   Cloudinit ci = generated({{"id", "vm7"},
                             {"os_type", 7},
@@ -189,6 +190,21 @@ TEST(CloudinitReadBack, ConfigDrive) {
                            {"meta", {{"admin_pass", "12345678"}}},
                            {"uuid", "37b7ca72-8652-52cd-a0c6-1d283a9a681a"}}));
   EXPECT_EQ(read[0]["uuid"], sha1_uuid("vm7", 3));
+
+  // One DNS service per name server, in the network and for the whole drive.
+  const json dns = json::array({{{"address", "10.0.0.1"}, {"type", "dns"}}, {{"address", "10.0.0.2"}, {"type", "dns"}}});
+  EXPECT_EQ(read[1], (json{{"links", json::array({{{"ethernet_mac_address", "02:00:00:00:00:01"},
+                                                    {"id", "Ethernet_01"},
+                                                    {"type", "phy"}}})},
+                           {"networks", json::array({{{"ip_address", "10.0.0.5"},
+                                                      {"link", "Ethernet_01"},
+                                                      {"netmask", "255.255.255.0"},
+                                                      {"routes", json::array({{{"gateway", "10.0.0.1"},
+                                                                               {"netmask", "0.0.0.0"},
+                                                                               {"network", "0.0.0.0"}}})},
+                                                      {"services", dns},
+                                                      {"type", "ipv4"}}})},
+                           {"services", dns}}));
 }
 
 // Name servers and search domain kept from an older file stay texts, however

@@ -27,15 +27,6 @@ std::string link_name(uint64_t slot) {
   return fmt::format("Ethernet_{:02d}", number);
 }
 
-std::string join(const std::vector<std::string>& texts, const char* separator) {
-  std::string joined;
-  for (const std::string& text : texts) {
-    if (!joined.empty()) joined += separator;
-    joined += text;
-  }
-  return joined;
-}
-
 }  // namespace
 
 void Cloudinit::generate_openstack(const std::string& hostname) {
@@ -52,8 +43,10 @@ void Cloudinit::generate_openstack(const std::string& hostname) {
 
   if (vm_config_.network_ports.empty()) return;
 
-  const nlohmann::json dns = nlohmann::json::array(
-      {{{"address", join(guest.resolver.name_server, ",")}, {"type", "dns"}}});
+  // One service per name server, in every network and once for the whole drive.
+  nlohmann::json dns = nlohmann::json::array();
+  for (const std::string& server : guest.resolver.name_server)
+    dns.push_back({{"address", server}, {"type", "dns"}});
   nlohmann::json networks = nlohmann::json::array();
   nlohmann::json links = nlohmann::json::array();
   for (const VmNetworkPort& port : vm_config_.network_ports) {
@@ -92,5 +85,8 @@ void Cloudinit::generate_openstack(const std::string& hostname) {
                      {"id", link},
                      {"type", "phy"}});
   }
-  network_config_ = nlohmann::json{{"networks", std::move(networks)}, {"links", std::move(links)}}.dump(2);
+  network_config_ = nlohmann::json{{"networks", std::move(networks)},
+                                   {"links", std::move(links)},
+                                   {"services", dns}}
+                        .dump(2);
 }
