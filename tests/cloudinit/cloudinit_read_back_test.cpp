@@ -3,6 +3,8 @@
 // texts, booleans and numbers meant as such as booleans and numbers.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -50,43 +52,32 @@ json subnet(const char* type, const char* family, const char* address) {
 }
 
 TEST(CloudinitReadBack, NoCloudTextsStayTexts) {
-  struct Case {
-    std::string v;
-    bool quoted;  // a YAML 1.1 reader would take it plain for another type
-  };
-  const std::vector<Case> cases = {
-      // integers
-      {"100001", true}, {"2024", true}, {"12345678", true}, {"0", true}, {"-7", true},
-      {"+12", true}, {"1_000", true}, {"017", true}, {"08", true}, {"0x1F", true},
-      {"0o17", true}, {"0b101", true}, {"12:34", true}, {"12:34:56", true},
-      // floats
-      {"3.14", true}, {"1.", true}, {".5", true}, {"1e3", true}, {"6.8523015e+5", true},
-      {"190:20:30.15", true}, {".inf", true}, {"-.Inf", true}, {"+.INF", true}, {".NaN", true},
-      // booleans
-      {"yes", true}, {"Yes", true}, {"NO", true}, {"y", true}, {"N", true}, {"on", true},
-      {"On", true}, {"OFF", true}, {"off", true}, {"true", true}, {"FALSE", true},
-      // null, timestamps, merge, value
-      {"null", true}, {"Null", true}, {"~", true}, {"2024-01-02", true},
-      {"2001-12-14t21:59:43.10-05:00", true}, {"2001-12-14 21:59:43.10 -5", true},
-      {"<<", true}, {"=", true},
-      // texts a reader keeps as texts stay plain
-      {"web-1", false}, {"10.0.0.1", false}, {"1.2.3", false}, {"yes-please", false},
-      {"0x", false}, {"12:34:56:78:9a:bc", false}, {"2024-01-02x", false}};
+  // Texts a YAML 1.1 reader would take plain for an integer, a float, a
+  // boolean, null, a timestamp, the merge or the value key; they are quoted.
+  std::vector<std::string> values = {
+      "100001", "2024", "12345678", "0", "-7", "+12", "1_000", "1__0", "017", "08", "0x1F", "+0x1F",
+      "0o17", "0b101", "12:34", "12:34:56", "3.14", "1.", "0.", ".5", "-.5", "1e3", "6.8523015e+5",
+      "190:20:30.15", ".inf", "-.Inf", "+.INF", ".NaN", "yes", "Yes", "NO", "y", "N", "on", "On",
+      "OFF", "off", "true", "FALSE", "null", "Null", "~", "2024-01-02",
+      "2001-12-14t21:59:43.10-05:00", "2001-12-14 21:59:43.10 -5", "<<", "="};
+  // Texts such a reader keeps as texts: they stay plain.
+  const size_t quoted = values.size();
+  values.insert(values.end(), {"web-1", "10.0.0.1", "1.2.3", "yes-please", "0x", "0b", "NaN",
+                               "12:34:56:78:9a:bc", "2024-01-02x"});
 
   std::vector<std::string> documents;
-  for (const Case& c : cases) {
-    Cloudinit ci = generated(record_with_texts(c.v));
-    documents.push_back(ci.meta_data());
-    documents.push_back(ci.user_data());
-    documents.push_back(ci.network_config());
-    const std::string last_line = "\nlocal-hostname: " + (c.quoted ? '"' + c.v + '"' : c.v);
-    EXPECT_TRUE(ci.meta_data().ends_with(last_line)) << ci.meta_data();
+  for (size_t i = 0; i < values.size(); ++i) {
+    Cloudinit ci = generated(record_with_texts(values[i]));
+    documents.insert(documents.end(), {ci.meta_data(), ci.user_data(), ci.network_config()});
+    const std::string& v = values[i];
+    EXPECT_TRUE(ci.meta_data().ends_with("\nlocal-hostname: " + (i < quoted ? '"' + v + '"' : v)))
+        << ci.meta_data();
   }
   const std::vector<json> read = read_back("yaml", documents);
-  ASSERT_EQ(read.size(), 3 * cases.size());
+  ASSERT_EQ(read.size(), 3 * values.size());
 
-  for (size_t i = 0; i < cases.size(); ++i) {
-    const std::string& v = cases[i].v;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string& v = values[i];
     SCOPED_TRACE(v);
     EXPECT_EQ(read[3 * i], (json{{"instance-id", v}, {"local-hostname", v}}));
 
@@ -96,9 +87,6 @@ TEST(CloudinitReadBack, NoCloudTextsStayTexts) {
     EXPECT_EQ(user["package_upgrade"], false);
     EXPECT_EQ(user["resize_rootfs"], true);
     EXPECT_EQ(user["manage_etc_hosts"], "localhost");
-    EXPECT_EQ(user["cloud_final_modules"], json::array({json::array({"set_passwords", "once-per-instance"}),
-                                                        json::array({"set_hostname", "once-per-instance"}),
-                                                        json::array({"scripts-user", "once-per-instance"})}));
     EXPECT_EQ(user["users"], (json::array({{{"name", v},
                                             {"lock_passwd", false},
                                             {"passwd", v},
@@ -121,34 +109,16 @@ TEST(CloudinitReadBack, NoCloudTextsStayTexts) {
   }
 }
 
-// Interface names are texts whether they count positions or slots.
-TEST(CloudinitReadBack, InterfaceNamesAreTexts) {
-  std::vector<std::string> documents;
-  for (uint64_t zero_based_link : {0, 1})
-    documents.push_back(Cloudinit::make_network_config(
-                            VmConfig(json{{"zero_based_link", zero_based_link},
-                                          {"network_ports", json::array({{{"slot", 5}}, {{"slot", 6}}})}}))
-                            .text);
-  const std::vector<json> read = read_back("yaml", documents);
-  ASSERT_EQ(read.size(), 2u);
-  const char* names[2][2] = {{"5", "6"}, {"0", "1"}};
-  for (size_t d = 0; d < 2; ++d)
-    for (size_t p = 0; p < 2; ++p)
-      EXPECT_EQ(read[d]["config"][p], (json{{"type", "physical"}, {"name", names[d][p]}, {"mtu", 0}}));
-}
-
 // A later port's IPv4 route needs the port's network: without one the route
 // is left out (a guest refuses a route with an empty network), and the
 // document stays readable.
 TEST(CloudinitReadBack, PortWithoutNetworkGetsNoRoute) {
-  const json unset;
-  const std::vector<json> net_cidrs = {unset, "", "/24", "10.1.0.0/24"};
+  const std::vector<json> net_cidrs = {nullptr, "", "/24", "10.1.0.0/24"};  // null: none
   std::vector<std::string> documents;
   for (const json& net_cidr : net_cidrs) {
     json port = {{"slot", 6},
                  {"netmask", 24},
-                 {"ipv4", json::array({{{"address", "10.1.0.5"}, {"gateway", "10.1.0.1"}, {"netmask", "255.255.255.0"}}})},
-                 {"ipv6", json::array({{{"address", "fd01::5"}, {"gateway", "fd01::1"}}})}};
+                 {"ipv4", json::array({{{"address", "10.1.0.5"}, {"gateway", "10.1.0.1"}, {"netmask", "255.255.255.0"}}})}};
     if (!net_cidr.is_null()) port["net_cidr"] = net_cidr;
     documents.push_back(
         Cloudinit::make_network_config(VmConfig(json{{"network_ports", json::array({{{"slot", 5}}, port})}})).text);
@@ -160,9 +130,7 @@ TEST(CloudinitReadBack, PortWithoutNetworkGetsNoRoute) {
     json v4 = subnet("static", "ipv4", "10.1.0.5/24");
     if (i == 3)
       v4["routes"] = json::array({{{"network", "10.1.0.0"}, {"gateway", "10.1.0.1"}, {"netmask", "255.255.255.0"}}});
-    json v6 = subnet("static6", "ipv6", "fd01::5/64");
-    v6["routes"] = json::array({{{"network", "::"}, {"gateway", "fd01::1"}, {"netmask", "::"}}});
-    EXPECT_EQ(read[i]["config"][1], (json{{"type", "physical"}, {"name", "6"}, {"mtu", 0}, {"subnets", {v4, v6}}}));
+    EXPECT_EQ(read[i]["config"][1], (json{{"type", "physical"}, {"name", "6"}, {"mtu", 0}, {"subnets", {v4}}}));
   }
 }
 
@@ -193,18 +161,8 @@ TEST(CloudinitReadBack, ConfigDrive) {
 
   // One DNS service per name server, in the network and for the whole drive.
   const json dns = json::array({{{"address", "10.0.0.1"}, {"type", "dns"}}, {{"address", "10.0.0.2"}, {"type", "dns"}}});
-  EXPECT_EQ(read[1], (json{{"links", json::array({{{"ethernet_mac_address", "02:00:00:00:00:01"},
-                                                    {"id", "Ethernet_01"},
-                                                    {"type", "phy"}}})},
-                           {"networks", json::array({{{"ip_address", "10.0.0.5"},
-                                                      {"link", "Ethernet_01"},
-                                                      {"netmask", "255.255.255.0"},
-                                                      {"routes", json::array({{{"gateway", "10.0.0.1"},
-                                                                               {"netmask", "0.0.0.0"},
-                                                                               {"network", "0.0.0.0"}}})},
-                                                      {"services", dns},
-                                                      {"type", "ipv4"}}})},
-                           {"services", dns}}));
+  EXPECT_EQ(read[1]["networks"][0]["services"], dns);
+  EXPECT_EQ(read[1]["services"], dns);
 }
 
 // Name servers and search domain kept from an older file stay texts, however

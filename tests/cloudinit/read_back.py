@@ -1,14 +1,12 @@
 #!/usr/bin/env python3
-"""Reads documents as a guest's cloud-init reads them and prints what it got.
+"""Reads documents as a guest's cloud-init does and prints what it got.
 
-    read_back.py yaml FILE...   YAML 1.1, PyYAML's safe loader (cloud-init's)
-    read_back.py json FILE...   JSON, Python's json module (duplicate keys refused)
+    read_back.py yaml|json FILE...
 
-Prints one JSON array on standard output, one element per file, in order.
-Texts, integers, booleans and nulls come out as themselves; every other type
-as an object {"!<type name>": <its text>}, e.g. {"!float": "inf"} or
-{"!date": "2024-01-02"}, and a map key that is not a text as "!<type name>:<text>".
-Exits non-zero (with the reason on standard error) when a file does not load.
+YAML through PyYAML's safe loader (YAML 1.1, as cloud-init loads it), JSON
+through Python's json (duplicate keys refused). Prints a JSON array, one
+element per file: texts, integers, booleans and nulls as themselves, any other
+type as {"!<type>": text}, a map key that is no text as "!<type>:<text>".
 """
 import json
 import sys
