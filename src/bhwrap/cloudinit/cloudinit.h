@@ -44,9 +44,9 @@ class Cloudinit {
 
   // Reads "vm.json", "guest.json" and "cloud-init/user-data" (byte for byte,
   // as stored) of the VM directory `vm_dir` (a real host path, mapped here),
-  // each only when it opens and holds what it should; nothing is generated. True when both JSON files
-  // gave objects and user_data is not empty. Never throws: a JSON file that does
-  // not parse is logged and counts as missing.
+  // each only when it opens and holds what it should; nothing is generated.
+  // True when both JSON files gave objects and user_data is not empty. Never
+  // throws: a JSON file that does not parse is logged and counts as missing.
   bool load(const std::string& vm_dir);
 
   // Takes over `record` and builds the documents of its layout; the texts of

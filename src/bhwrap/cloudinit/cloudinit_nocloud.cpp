@@ -1,6 +1,6 @@
 // The NoCloud documents: meta-data, user-data ("#cloud-config") and
-// network-config. Everything goes through the YAML emitter, so record values
-// come out quoted as YAML needs them.
+// network-config. Everything goes through emit_yaml, so record values come
+// out quoted wherever a guest's YAML reader would misread them.
 #include <string>
 
 #include <yaml-cpp/yaml.h>
