@@ -28,6 +28,7 @@
 #include "platform/null_modem.h"
 #include "tests/ipc/ipc_fixture.h"
 #include "tests/support/eventually.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -339,6 +340,61 @@ TEST_F(CloudinitChannelTest, LargeAnswersArriveWhole) {
   EXPECT_TRUE(wait_for_end());
 }
 
+// A VM directory holding about 1 MB of user-data; the Cloudinit that loads it.
+Cloudinit megabyte_user_data(const IpcSandbox& sandbox) {
+  std::string user_data = "#cloud-config\nruncmd:\n";
+  for (size_t i = 0; user_data.size() < 1024 * 1024; ++i)
+    user_data += " - echo line " + std::to_string(i) + " of a long script\n";
+  sandbox.write("/pools/z05/vm1/vm.json", sample_record().dump());
+  sandbox.write("/pools/z05/vm1/guest.json", R"({"hostname": "h1"})");
+  sandbox.write("/pools/z05/vm1/cloud-init/user-data", user_data);
+  Cloudinit ci("vm1");
+  EXPECT_TRUE(ci.load("/pools/z05/vm1"));
+  return ci;
+}
+
+// A long answer is never cut for its length: a guest that reads slowly, but
+// never pauses as long as the stall limit, gets all of it.
+TEST_F(CloudinitChannelTest, MegabyteUserDataReachesASlowReaderWhole) {
+  Cloudinit ci = megabyte_user_data(sandbox_);
+  const std::string user_data = ci.user_data();
+  start(std::move(ci), {.silence_s = 10.0, .write_stall_ms = 500});
+  negotiate();
+  send(MetadataFrame::compose(MetadataFrame::seal({"slow", "GET", "cloud-init:user-data"})) + "\n");
+  // 4 KB at a time with a pause of 5 ms: the whole answer takes several
+  // times the stall limit.
+  std::string line = received_;
+  for (;;) {
+    while (line.starts_with("V2_OK\n")) line.erase(0, 6);  // late answers to repeated negotiations
+    if (line.find('\n') != std::string::npos) break;
+    pollfd p{guest_.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1) << "the answer stopped after " << line.size() << " bytes";
+    char bytes[4096];
+    ssize_t n = ::read(guest_.get(), bytes, sizeof bytes);
+    if (n > 0) line.append(bytes, static_cast<size_t>(n));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(line.find('\n'), line.size() - 1);
+  line.pop_back();
+  std::optional<MetadataFrame> frame = MetadataFrame::parse(line);
+  ASSERT_TRUE(frame && MetadataFrame::check(*frame));
+  EXPECT_EQ(frame->body, (MetadataBody{"slow", "SUCCESS", user_data}));
+  pair_.reset();
+  EXPECT_TRUE(wait_for_end());
+}
+
+// A guest that stops reading holds the answer up only for the stall limit;
+// the channel then goes on and ends after its silence.
+TEST_F(CloudinitChannelTest, AnswerToAGuestThatStopsReadingIsGivenUp) {
+  start(megabyte_user_data(sandbox_), {.silence_s = 0.2, .write_stall_ms = 200});
+  negotiate();
+  send(MetadataFrame::compose(MetadataFrame::seal({"stuck", "GET", "cloud-init:user-data"})) + "\n");
+  ASSERT_TRUE(wait_for_end()) << "the channel kept waiting for a guest that reads nothing";
+  std::vector<std::string> texts = progress();
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "CloudInit session end");
+}
+
 // The wrapper's call site: a local VM is served what its directory holds, a
 // remote one what its record generates; the thread runs detached and ends
 // when the VM's pair goes.
@@ -360,6 +416,30 @@ TEST_F(CloudinitChannelTest, WrapperServesALocalVmFromItsDirectory) {
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.front(), "CloudInit session begin");
   EXPECT_EQ(texts.back(), "CloudInit session end");
+}
+
+// Compressed user-data reaches the guest exactly as stored, so it can unpack
+// it (a gzip stream ends with its length, here a zero byte, never a line feed).
+TEST_F(CloudinitChannelTest, WrapperServesGzipUserDataByteForByte) {
+  test_support::RunResult gzip = test_support::run_program(
+      "/usr/bin/python3",
+      {"-c", "import gzip, sys; sys.stdout.buffer.write(gzip.compress("
+             "b'#cloud-config\\nruncmd:\\n' + b''.join(b' - echo %d\\n' % i for i in range(500)),"
+             " mtime=0))"});
+  ASSERT_EQ(gzip.status, 0);
+  ASSERT_EQ(gzip.output.substr(0, 2), "\x1f\x8b");
+  ASSERT_NE(gzip.output.back(), '\n');
+  sandbox_.write("/pools/z05/vm1/vm.json", sample_record().dump());
+  sandbox_.write("/pools/z05/vm1/guest.json", R"({"hostname": "from-dir"})");
+  sandbox_.write("/pools/z05/vm1/cloud-init/user-data", gzip.output);
+  _command command;
+  command.vm_id = "vm1";
+  command.root_fs = "/pools/z05/vm1";
+  start_cloudinit_channel(command, kSideB);
+  negotiate();
+  EXPECT_EQ(get("cloud-init:user-data", "z1"), (MetadataBody{"z1", "SUCCESS", gzip.output}));
+  pair_.reset();
+  progress_until_end();
 }
 
 TEST_F(CloudinitChannelTest, WrapperServesARemoteVmFromItsRecord) {

@@ -62,18 +62,17 @@ TEST_F(CloudinitLoad, ReadsRecordGuestAndUserData) {
   EXPECT_TRUE(Cloudinit("vm1").load(root.path(vm_dir)));
 }
 
-TEST_F(CloudinitLoad, UserDataLines) {
-  struct Case {
-    const char* stored;
-    const char* loaded;
-  };
-  for (const Case& c : {Case{"a: 1\nb: 2\n", "a: 1\nb: 2\n"}, Case{"a: 1\nb: 2", "a: 1\nb: 2\n"},
-                        Case{"", ""}, Case{"\n\n", "\n\n"}}) {
-    SCOPED_TRACE(c.stored);
-    put("cloud-init/user-data", c.stored);
+// The stored user-data is taken byte for byte: no line feed is added, and
+// binary (gzip-compressed) user-data keeps every byte.
+TEST_F(CloudinitLoad, UserDataIsTakenAsStored) {
+  using namespace std::string_literals;
+  for (const std::string& stored : {"a: 1\nb: 2\n"s, "a: 1\nb: 2"s, "\n\n"s, "a\r\nb\r"s,
+                                   "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\n\x00\xff\r\x00\x00"s}) {
+    SCOPED_TRACE(::testing::PrintToString(stored));
+    put("cloud-init/user-data", stored);
     Cloudinit ci("vm1");
     ci.load(vm_dir);
-    EXPECT_EQ(ci.user_data(), c.loaded);
+    EXPECT_EQ(ci.user_data(), stored);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bhwrap/cloudinit/cloudinit.h"
+#include "driver/uuid.h"
 
 namespace {
 
@@ -39,20 +40,22 @@ TEST(CloudinitOpenStack, MetaDataNamesHostKmsAndAdministratorPassword) {
   // An OpenStack VM has no user-data, so the result is false.
   EXPECT_FALSE(ci.from_item(record.dump()));
   EXPECT_TRUE(ci.user_data().empty());
+  const std::string uuid = sha1_uuid("vm7", 3);  // as bhyve gets it ("-U")
   EXPECT_EQ(parsed(ci.meta_data()),
             (json{{"hostname", "vm7.local"},
                   {"kms_host", "kms.example:1688"},
-                  {"meta", {{"admin_pass", "S3cret!"}}}}));
+                  {"meta", {{"admin_pass", "S3cret!"}}},
+                  {"uuid", uuid}}));
   // Indent 2, sorted keys.
   EXPECT_EQ(ci.meta_data(),
             "{\n  \"hostname\": \"vm7.local\",\n  \"kms_host\": \"kms.example:1688\",\n"
-            "  \"meta\": {\n    \"admin_pass\": \"S3cret!\"\n  }\n}");
+            "  \"meta\": {\n    \"admin_pass\": \"S3cret!\"\n  },\n  \"uuid\": \"" + uuid + "\"\n}");
 
   record["guest"]["hostname"] = "web-1";
   record["guest"]["users"].erase("Administrator");  // "administrator" does not match
   record["guest"].erase("kms_host");
   EXPECT_EQ(parsed(generated(record).meta_data()),
-            (json{{"hostname", "web-1"}, {"kms_host", ""}, {"meta", {{"admin_pass", ""}}}}));
+            (json{{"hostname", "web-1"}, {"kms_host", ""}, {"meta", {{"admin_pass", ""}}}, {"uuid", uuid}}));
 }
 
 TEST(CloudinitOpenStack, WithoutPortsNetworkDataStaysAsItWas) {
@@ -89,7 +92,7 @@ TEST(CloudinitOpenStack, NetworksAndLinksPerPort) {
   });
   Cloudinit ci = generated(record);
   json doc = parsed(ci.network_config());
-  const json dns = json::array({{{"address", "10.0.0.1,10.0.0.2"}, {"type", "dns"}}});
+  const json dns = json::array({{{"address", "10.0.0.1"}, {"type", "dns"}}, {{"address", "10.0.0.2"}, {"type", "dns"}}});
 
   auto v4 = [&](const char* ip, const char* link, const char* mask) {
     return json{{"ip_address", ip}, {"link", link}, {"netmask", mask}, {"type", "ipv4"}, {"services", dns}};
@@ -113,7 +116,8 @@ TEST(CloudinitOpenStack, NetworksAndLinksPerPort) {
   EXPECT_EQ(doc["links"],
             json::array({{{"ethernet_mac_address", "02:00:00:00:00:01"}, {"id", "Ethernet_01"}, {"type", "phy"}},
                          {{"ethernet_mac_address", ""}, {"id", "Ethernet_10"}, {"type", "phy"}}}));
-  EXPECT_EQ(doc.size(), 2u);
+  EXPECT_EQ(doc["services"], dns);
+  EXPECT_EQ(doc.size(), 3u);
 }
 
 TEST(CloudinitOpenStack, LinkNamesAndFirstPortsBySlot) {
@@ -138,12 +142,13 @@ TEST(CloudinitOpenStack, LinkNamesAndFirstPortsBySlot) {
   }
 }
 
-TEST(CloudinitOpenStack, NoNameServersGiveAnEmptyDnsText) {
+TEST(CloudinitOpenStack, NoNameServersGiveNoDnsServices) {
   json record = openstack_record();
   record["guest"].erase("resolver");
   record["network_ports"] = json::array({{{"ipv4", json::array({{{"address", "10.0.0.5"}}})}}});
   json doc = parsed(generated(record).network_config());
-  EXPECT_EQ(doc["networks"][0]["services"], json::array({{{"address", ""}, {"type", "dns"}}}));
+  EXPECT_EQ(doc["networks"][0]["services"], json::array());
+  EXPECT_EQ(doc["services"], json::array());
 }
 
 }  // namespace

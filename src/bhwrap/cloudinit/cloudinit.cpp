@@ -3,6 +3,7 @@
 #include <exception>
 #include <fstream>
 #include <optional>
+#include <sstream>
 
 #include <spdlog/sinks/null_sink.h>
 #include <spdlog/spdlog.h>
@@ -73,13 +74,11 @@ bool Cloudinit::load(const std::string& vm_dir) {
     vm_config_.guest = std::move(settings);
   }
 
-  if (std::ifstream in(dir + "/cloud-init/user-data"); in) {
-    std::string text;
-    for (std::string line; std::getline(in, line);) {
-      text += line;
-      text += '\n';
-    }
-    user_data_ = std::move(text);
+  // Taken byte for byte: the user-data may be binary (gzip-compressed).
+  if (std::ifstream in(dir + "/cloud-init/user-data", std::ios::binary); in) {
+    std::ostringstream text;
+    text << in.rdbuf();
+    user_data_ = std::move(text).str();
   }
 
   return record && guest && !user_data_.empty();

@@ -2,7 +2,8 @@
 //
 // Two layouts, chosen by the record's os_type:
 //   os_type 7 (kOsTypeOpenStack)  OpenStack config drive: meta_data.json and
-//                                 network_data.json (JSON, indent 2)
+//                                 network_data.json (JSON, indent 2); its
+//                                 "uuid" is the one bhyve gets for vm_id
 //   any other                     NoCloud: meta-data, user-data ("#cloud-config")
 //                                 and network-config (version 1), all YAML
 //
@@ -41,11 +42,11 @@ class Cloudinit {
   // OpenStack VM gives false).
   bool from_item(const std::string& item);
 
-  // Reads "vm.json", "guest.json" and "cloud-init/user-data" of the VM
-  // directory `vm_dir` (a real host path, mapped here), each only when it opens
-  // and holds what it should; nothing is generated. True when both JSON files
-  // gave objects and user_data is not empty. Never throws: a JSON file that does
-  // not parse is logged and counts as missing.
+  // Reads "vm.json", "guest.json" and "cloud-init/user-data" (byte for byte,
+  // as stored) of the VM directory `vm_dir` (a real host path, mapped here),
+  // each only when it opens and holds what it should; nothing is generated.
+  // True when both JSON files gave objects and user_data is not empty. Never
+  // throws: a JSON file that does not parse is logged and counts as missing.
   bool load(const std::string& vm_dir);
 
   // Takes over `record` and builds the documents of its layout; the texts of

@@ -49,26 +49,28 @@ struct CloudinitChannel {
   CloudinitChannelTimings timings;
 };
 
-// Writes all of `text`, waiting for the guest to take it at most
-// `wait_ms`; false when it could not be delivered whole.
-bool write_response(int fd, const std::string& text, int wait_ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+// Writes all of `text` however long it is, as fast as the guest takes it;
+// gives up only when the guest has taken nothing for `stall_ms`. The bytes
+// written; fewer than the text when it gave up or the device failed.
+size_t write_response(int fd, const std::string& text, int stall_ms) {
+  using Clock = std::chrono::steady_clock;
+  auto stall_end = Clock::now() + std::chrono::milliseconds(stall_ms);
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
+      stall_end = Clock::now() + std::chrono::milliseconds(stall_ms);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return done;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(stall_end - Clock::now());
+    if (left.count() <= 0) return done;
     pollfd p{fd, POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(left.count()));
   }
-  return true;
+  return done;
 }
 
 void answer_line(CloudinitChannel& ch, const std::optional<std::string>& line) {
@@ -89,8 +91,10 @@ void answer_line(CloudinitChannel& ch, const std::optional<std::string>& line) {
     response = std::move(answer);
   }
   response += "\n";
-  if (!write_response(ch.device.get(), response, ch.timings.write_wait_ms))
-    spdlog::debug("CloudInit: VM_id={} answer not delivered whole", ch.vm_id);
+  const size_t written = write_response(ch.device.get(), response, ch.timings.write_stall_ms);
+  if (written < response.size())
+    spdlog::info("CloudInit: VM_id={} answer cut after {} of {} bytes (stall limit {} ms)",
+                 ch.vm_id, written, response.size(), ch.timings.write_stall_ms);
 }
 
 void cloudinit_io_cb(struct ev_loop* loop, ev_io* w, int) {

@@ -14,7 +14,7 @@
 struct CloudinitChannelTimings {
   double silence_s = 180.0;     // the channel ends this long after the last byte
   double io_collect_s = 0.01;   // the loop's I/O collect interval
-  int write_wait_ms = 5000;     // how long one answer may wait for the guest to take it
+  int write_stall_ms = 5000;    // an answer is given up when the guest takes none of it this long
   size_t line_limit = CloudinitLineFilter::kDefaultLineLimit;  // longest request line kept
 };
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include <spdlog/spdlog.h>
 #include <yaml-cpp/yaml.h>
 
 #include "bhwrap/cloudinit/cloudinit.h"
@@ -25,11 +26,25 @@ YAML::Node one_route(const std::string& network, const std::string& gateway,
   return routes;
 }
 
+// The IPv4 route of a later port's first subnet, to the port's network. A
+// guest refuses the whole document for a route without a network, so a port
+// without one gets no route.
+void add_network_route(YAML::Node& subnet, const VmNetworkPort& port, size_t i,
+                       const VmIpv4Address& address) {
+  const std::string network = up_to_slash(port.net_cidr);
+  if (network.empty()) {
+    spdlog::info("Cloudinit: network port {} (slot {}) has no network (net_cidr '{}'); its route is left out",
+                 i, port.slot, port.net_cidr);
+    return;
+  }
+  subnet["routes"] = one_route(network, address.gateway, address.netmask);
+}
+
 // A static subnet of the family ("ipv4" or "ipv6") with its address.
 YAML::Node static_subnet(const char* type, const char* family, const std::string& address) {
   YAML::Node subnet(YAML::NodeType::Map);
   subnet["type"] = type;
-  subnet[family] = kYamlTrue;
+  subnet[family] = yaml_plain(kYamlTrue);
   subnet["control"] = "hotplug";
   subnet["address"] = address;
   return subnet;
@@ -39,7 +54,7 @@ YAML::Node physical_entry(const VmConfig& record, const VmNetworkPort& port, siz
   YAML::Node entry(YAML::NodeType::Map);
   entry["type"] = "physical";
   entry["name"] = std::to_string(record.zero_based_link == 1 ? i : port.slot);
-  entry["mtu"] = port.mtu;
+  entry["mtu"] = yaml_plain(port.mtu);
 
   const bool debian = record.os_name.starts_with("Debian");
   YAML::Node subnets(YAML::NodeType::Sequence);
@@ -51,7 +66,7 @@ YAML::Node physical_entry(const VmConfig& record, const VmNetworkPort& port, siz
     if (i == 0 && first_subnet)
       subnet["gateway"] = address.gateway;
     else if (i != 0 && first_subnet && !debian)
-      subnet["routes"] = one_route(up_to_slash(port.net_cidr), address.gateway, address.netmask);
+      add_network_route(subnet, port, i, address);
     subnets.push_back(subnet);
   }
   for (const VmIpv6Address& address : port.ipv6) {
@@ -100,7 +115,7 @@ NetworkConfigText Cloudinit::make_network_config(const VmConfig& record) {
   config.push_back(nameserver_entry(record.guest.resolver));
 
   YAML::Node root(YAML::NodeType::Map);
-  root["version"] = 1;
+  root["version"] = yaml_plain(1);
   root["config"] = config;
   return {emit_yaml(root), static_cast<uint32_t>(record.network_ports.size())};
 }
@@ -128,8 +143,15 @@ void Cloudinit::update_network_config(const nlohmann::json& item) {
         const YAML::Node old_nameserver = old_config[old_config.size() - 1];
         YAML::Node node = YAML::Load(document.text);
         YAML::Node nameserver = node["config"][document.nameserver_index];
-        if (!has_servers && old_nameserver["address"]) nameserver["address"] = old_nameserver["address"];
-        if (!has_search && old_nameserver["search"]) nameserver["search"] = old_nameserver["search"];
+        // The old values stay texts, however the old file wrote them.
+        if (!has_servers && old_nameserver["address"]) {
+          nameserver["address"] = old_nameserver["address"];
+          yaml_mark_texts(nameserver["address"]);
+        }
+        if (!has_search && old_nameserver["search"]) {
+          nameserver["search"] = old_nameserver["search"];
+          yaml_mark_texts(nameserver["search"]);
+        }
         document.text = emit_yaml(node);
       }
     }

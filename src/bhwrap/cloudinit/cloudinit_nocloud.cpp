@@ -1,6 +1,6 @@
 // The NoCloud documents: meta-data, user-data ("#cloud-config") and
-// network-config. Everything goes through the YAML emitter, so record values
-// come out quoted as YAML needs them.
+// network-config. Everything goes through emit_yaml, so record values come
+// out quoted wherever a guest's YAML reader would misread them.
 #include <string>
 
 #include <yaml-cpp/yaml.h>
@@ -33,16 +33,16 @@ void Cloudinit::generate_nocloud(const std::string& hostname) {
   if (!guest.boot_cmds.empty()) user["bootcmd"] = command_list(guest.boot_cmds);
   if (!guest.run_cmds.empty()) user["runcmd"] = command_list(guest.run_cmds);
   YAML::Node chpasswd(YAML::NodeType::Map);
-  chpasswd["expire"] = kYamlFalse;
+  chpasswd["expire"] = yaml_plain(kYamlFalse);
   user["chpasswd"] = chpasswd;
-  if (guest.ssh_password_auth != 0) user["ssh_pwauth"] = kYamlTrue;
+  if (guest.ssh_password_auth != 0) user["ssh_pwauth"] = yaml_plain(kYamlTrue);
   YAML::Node modules(YAML::NodeType::Sequence);
   modules.push_back(module_entry("set_passwords"));
   modules.push_back(module_entry("set_hostname"));
   modules.push_back(module_entry("scripts-user"));
   user["cloud_final_modules"] = modules;
-  user["package_upgrade"] = kYamlFalse;
-  user["resize_rootfs"] = kYamlTrue;
+  user["package_upgrade"] = yaml_plain(kYamlFalse);
+  user["resize_rootfs"] = yaml_plain(kYamlTrue);
   user["manage_etc_hosts"] = "localhost";
 
   if (!guest.users.empty()) {
@@ -51,7 +51,7 @@ void Cloudinit::generate_nocloud(const std::string& hostname) {
     for (const VmGuestUser& account : guest.users) {
       YAML::Node entry(YAML::NodeType::Map);
       entry["name"] = account.name;
-      entry["lock_passwd"] = kYamlFalse;
+      entry["lock_passwd"] = yaml_plain(kYamlFalse);
       if (!account.password.empty()) {
         entry["passwd"] = account.password;
         passwords.push_back(account.name + ":" + account.password);

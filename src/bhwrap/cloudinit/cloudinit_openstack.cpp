@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "bhwrap/cloudinit/cloudinit.h"
+#include "driver/uuid.h"
 
 namespace {
 
@@ -26,15 +27,6 @@ std::string link_name(uint64_t slot) {
   return fmt::format("Ethernet_{:02d}", number);
 }
 
-std::string join(const std::vector<std::string>& texts, const char* separator) {
-  std::string joined;
-  for (const std::string& text : texts) {
-    if (!joined.empty()) joined += separator;
-    joined += text;
-  }
-  return joined;
-}
-
 }  // namespace
 
 void Cloudinit::generate_openstack(const std::string& hostname) {
@@ -43,13 +35,18 @@ void Cloudinit::generate_openstack(const std::string& hostname) {
       {"hostname", hostname},
       {"kms_host", guest.kms_host},
       {"meta", {{"admin_pass", admin_password(guest)}}},
+      // The UUID the hypervisor gives the VM (its "-U"), so the firmware and
+      // the drive name the same machine.
+      {"uuid", sha1_uuid(vm_id_.data(), vm_id_.size())},
   };
   meta_data_ = meta.dump(2);
 
   if (vm_config_.network_ports.empty()) return;
 
-  const nlohmann::json dns = nlohmann::json::array(
-      {{{"address", join(guest.resolver.name_server, ",")}, {"type", "dns"}}});
+  // One service per name server, in every network and once for the whole drive.
+  nlohmann::json dns = nlohmann::json::array();
+  for (const std::string& server : guest.resolver.name_server)
+    dns.push_back({{"address", server}, {"type", "dns"}});
   nlohmann::json networks = nlohmann::json::array();
   nlohmann::json links = nlohmann::json::array();
   for (const VmNetworkPort& port : vm_config_.network_ports) {
@@ -88,5 +85,8 @@ void Cloudinit::generate_openstack(const std::string& hostname) {
                      {"id", link},
                      {"type", "phy"}});
   }
-  network_config_ = nlohmann::json{{"networks", std::move(networks)}, {"links", std::move(links)}}.dump(2);
+  network_config_ = nlohmann::json{{"networks", std::move(networks)},
+                                   {"links", std::move(links)},
+                                   {"services", dns}}
+                        .dump(2);
 }
