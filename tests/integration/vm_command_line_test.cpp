@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "bhwrap/checkpoint_format.h"
+#include "bhwrap/checkpoint/checkpoint_format.h"
 #include "tests/integration/sandbox.h"
 #include "tests/support/eventually.h"
 
