@@ -40,7 +40,13 @@ class PoolCommandLine : public ::testing::Test {
     fs::remove_all(host_.path("/pools/bad/.vm_V4_state"));
     std::ofstream(host_.path("/pools/bad/.vm_V4_state")) << "";
     ASSERT_EQ(host_.ombrix({"start", "--daemon"}).status, 0);
-    ASSERT_TRUE(eventually([&] { return host_.ombrix({"status"}).status == 0; }));
+    // Ready once both processes run and the daemon reads its queue.
+    ASSERT_TRUE(eventually([&] {
+      std::ifstream log(host_.path("/var/log/ombrix-vm.log"));
+      std::string text(std::istreambuf_iterator<char>(log), {});
+      return host_.ombrix({"status"}).status == 0 &&
+             text.find("Message queue '/ombrix-vm.mq' opened") != std::string::npos;
+    }));
   }
 
   void edit_record(const std::string& pool, const std::string& id, const std::string& key, int value) {

@@ -40,7 +40,13 @@ class VmCommandLine : public ::testing::Test {
 
   void start_service() {
     ASSERT_EQ(host_.ombrix({"start", "--daemon"}).status, 0);
-    ASSERT_TRUE(eventually([&] { return host_.ombrix({"status"}).status == 0; }));
+    // Ready once both processes run and the daemon reads its queue.
+    ASSERT_TRUE(eventually([&] {
+      std::ifstream log(host_.path("/var/log/ombrix-vm.log"));
+      std::string text(std::istreambuf_iterator<char>(log), {});
+      return host_.ombrix({"status"}).status == 0 &&
+             text.find("Message queue '/ombrix-vm.mq' opened") != std::string::npos;
+    }));
   }
 
   // VM 100002 looks suspended: its suspend volume holds a checkpoint image.
