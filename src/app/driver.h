@@ -35,6 +35,7 @@ class Driver {
   int start();
   int stop();
   int status();
+  int inventory();
 
   MainDaemon& daemon_;
   const Config& config_;
