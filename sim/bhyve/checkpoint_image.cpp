@@ -11,9 +11,9 @@
 
 #include <fmt/format.h>
 
-#include "bhwrap/checkpoint_format.h"
-#include "ipc/unique_fd.h"
-#include "platform/sysctl.h"
+#include "sim/bhyve/checkpoint_layout.h"
+#include "sim/include/sim_fd.h"
+#include "sim/include/sim_host.h"
 
 #ifndef LIBNV_PROTOTYPES
 #define LIBNV_PROTOTYPES
@@ -132,10 +132,8 @@ uint64_t memory_section_size(const Settings& config) {
 }  // namespace
 
 int kernel_memory_layout() {
-  auto value = platform::sysctl_get("hw.vmm.features.snapshot_memory_format");
-  if (!value) return 0;
-  auto n = parse_number(*value, 0, 1000000);
-  return n && *n >= 2 ? 1 : 0;
+  long format = sim_host::snapshot_memory_format(0);
+  return format >= 2 && format <= 1000000 ? 1 : 0;
 }
 
 std::optional<std::string> write_checkpoint(const std::string& path, const Settings& config,
@@ -168,7 +166,7 @@ std::optional<std::string> write_checkpoint(const std::string& path, const Setti
   put<uint32_t>(header, checkpoint::list_length_offset, static_cast<uint32_t>(packed_size));
   std::memcpy(header.data() + checkpoint::list_offset, packed.get(), packed_size);
 
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+  sim::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
   if (!fd) return system_error(fmt::format("cannot open {}", path));
   struct stat st{};
   ::fstat(fd.get(), &st);
@@ -202,7 +200,7 @@ std::optional<std::string> write_checkpoint(const std::string& path, const Setti
 
 CheckpointRead read_checkpoint(const std::string& path, int layout) {
   CheckpointRead result;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  sim::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) {
     result.error = system_error(fmt::format("cannot open checkpoint {}", path));
     return result;

@@ -75,7 +75,7 @@ std::optional<std::string> send_migration_stream(const std::string& address, int
   int rc = ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (rc != 0) return fmt::format("{}: {}", address, ::gai_strerror(rc));
   std::string error = "no address";
-  UniqueFd fd;
+  sim::UniqueFd fd;
   for (addrinfo* ai = found; ai; ai = ai->ai_next) {
     fd.reset(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
     if (!fd) continue;
@@ -137,7 +137,7 @@ bool MigrationReceiver::listen(int port, std::string* error) {
 }
 
 void MigrationReceiver::accept_cb(ev::io& watcher, int) {
-  UniqueFd fd(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  sim::UniqueFd fd(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!fd) return;
   watcher.stop();
   set_timeouts(fd.get());

@@ -9,7 +9,7 @@
 
 #include <ev++.h>
 
-#include "ipc/unique_fd.h"
+#include "sim/include/sim_fd.h"
 #include "sim/bhyve/vm_settings.h"
 
 namespace bhyve_sim {
@@ -40,7 +40,7 @@ class MigrationReceiver {
 
   ev::io watcher_;
   Done on_done_;
-  UniqueFd listen_fd_;
+  sim::UniqueFd listen_fd_;
 };
 
 }  // namespace bhyve_sim

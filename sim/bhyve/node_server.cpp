@@ -31,7 +31,7 @@ bool fill_address(const std::string& path, sockaddr_un* addr, std::string* error
 
 // True when a process accepts connections on the socket at `path`.
 bool someone_listens(const sockaddr_un& addr) {
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sim::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   return fd && ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
 }
 
@@ -82,7 +82,7 @@ bool NodeServer::listen(const std::string& path, std::string* error) {
 
 void NodeServer::accept_cb(ev::io&, int) {
   for (;;) {
-    UniqueFd fd(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    sim::UniqueFd fd(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!fd) return;  // EAGAIN: nothing more waiting
     serve(fd.get());
     if (after_reply_) after_reply_();

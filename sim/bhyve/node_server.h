@@ -10,7 +10,7 @@
 
 #include <ev++.h>
 
-#include "ipc/unique_fd.h"
+#include "sim/include/sim_fd.h"
 
 namespace bhyve_sim {
 
@@ -38,7 +38,7 @@ class NodeServer {
   ev::io accept_watcher_;
   Handler handler_;
   std::function<void()> after_reply_;
-  UniqueFd listen_fd_;
+  sim::UniqueFd listen_fd_;
   std::string path_;
   ino_t inode_ = 0;
 };

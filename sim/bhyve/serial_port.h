@@ -9,7 +9,7 @@
 
 #include <ev++.h>
 
-#include "ipc/unique_fd.h"
+#include "sim/include/sim_fd.h"
 
 namespace bhyve_sim {
 
@@ -38,8 +38,8 @@ class SerialPort {
   std::string name_;
   std::function<void()> on_input_;
   ev::io watcher_;
-  UniqueFd fd_;
-  UniqueFd log_fd_;
+  sim::UniqueFd fd_;
+  sim::UniqueFd log_fd_;
   std::string received_;
 };
 

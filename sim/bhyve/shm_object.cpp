@@ -9,12 +9,12 @@
 
 #include <fmt/format.h>
 
-#include "platform/host_root.h"
+#include "sim/include/sim_host.h"
 
 namespace bhyve_sim {
 
 ShmObject::ShmObject(const std::string& vm_name, const std::string& kind)
-    : name_(platform::ipc_name("/bhyve.vm." + vm_name + "." + kind)) {}
+    : name_(sim_host::ipc_name("/bhyve.vm." + vm_name + "." + kind)) {}
 
 bool ShmObject::write(const std::string& text, std::string* error) {
   if (!fd_) {

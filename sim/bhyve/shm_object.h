@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ipc/unique_fd.h"
+#include "sim/include/sim_fd.h"
 
 namespace bhyve_sim {
 
@@ -26,7 +26,7 @@ class ShmObject {
 
  private:
   std::string name_;
-  UniqueFd fd_;
+  sim::UniqueFd fd_;
 };
 
 }  // namespace bhyve_sim

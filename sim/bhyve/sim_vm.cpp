@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 
-#include "platform/host_root.h"
+#include "sim/include/sim_host.h"
 #include "sim/bhyve/checkpoint_image.h"
 #include "sim/bhyve/exit_status.h"
 #include "sim/include/vmm_sim_protocol.h"
@@ -77,7 +77,7 @@ SimVm::~SimVm() {
 int SimVm::run() {
   sigterm_.start(SIGTERM);
   std::string error;
-  if (!node_.listen(platform::host_path(fmt::format("{}/{}", vmm_sim::node_dir,
+  if (!node_.listen(sim_host::path(fmt::format("{}/{}", vmm_sim::node_dir,
                                                    command_line_.vm_name)),
                     &error)) {
     note(error);
@@ -103,7 +103,7 @@ int SimVm::run() {
     }
   } else {
     if (!command_line_.restore_path.empty()) {
-      CheckpointRead image = read_checkpoint(platform::host_path(command_line_.restore_path),
+      CheckpointRead image = read_checkpoint(sim_host::path(command_line_.restore_path),
                                              kernel_memory_layout());
       if (!image.error.empty()) {
         note(image.error);
@@ -161,7 +161,7 @@ std::optional<int> SimVm::start_guest(std::string* error) {
     auto serial = std::make_unique<SerialPort>(loop_, port, [this] {
       if (script_) script_->on_input();
     });
-    if (!serial->open(platform::host_path(it->second), error)) return exit_setup;
+    if (!serial->open(sim_host::path(it->second), error)) return exit_setup;
     ports_[port] = std::move(serial);
   }
 
@@ -171,7 +171,7 @@ std::optional<int> SimVm::start_guest(std::string* error) {
   }
   if (auto it = config_.find("lpc.bootrom"); it != config_.end()) {
     struct stat st{};
-    if (::stat(platform::host_path(it->second).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::stat(sim_host::path(it->second).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       *error = fmt::format("boot ROM verification failed: {}: {}", it->second,
                            std::strerror(errno ? errno : EISDIR));
       return exit_bootrom;
@@ -327,7 +327,7 @@ std::string SimVm::checkpoint(const std::string& args) {
   std::string path = sp == std::string::npos ? "" : vmm_sim::unescape(args.substr(sp + 1));
   if ((mode != "stop" && mode != "keep") || path.empty())
     return err(EINVAL, fmt::format("bad checkpoint request '{}'", args));
-  if (auto error = write_checkpoint(platform::host_path(path), config_, kernel_memory_layout())) {
+  if (auto error = write_checkpoint(sim_host::path(path), config_, kernel_memory_layout())) {
     note(*error);
     return err(EIO, *error);
   }

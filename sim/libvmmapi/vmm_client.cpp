@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ipc/unique_fd.h"
+#include "sim/include/sim_fd.h"
 #include "sim/include/vmm_sim_protocol.h"
 
 namespace vmm_sim {
@@ -59,7 +59,7 @@ int transact(const std::string& node, const std::string& request, std::string* p
   if (node.size() >= sizeof addr.sun_path) return fail(ENAMETOOLONG);
   std::memcpy(addr.sun_path, node.c_str(), node.size() + 1);
 
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sim::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) return -1;
   timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
   ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);

@@ -11,7 +11,7 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
-#include "bhwrap/bhwrap.h"
+#include "bhwrap/wrapper/bhwrap.h"
 #include "daemon/cli_answer.h"
 #include "daemon/daemon_status.h"
 #include "daemon/runtime_method.h"

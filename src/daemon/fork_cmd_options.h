@@ -1,7 +1,7 @@
 // The timing of the daemon's VM operations.
 #pragma once
 
-#include "bhwrap/bhwrap_timings.h"
+#include "bhwrap/wrapper/bhwrap_timings.h"
 #include "daemon/command_deadline.h"
 
 struct ForkCmdOptions {

@@ -1,7 +1,7 @@
 // The forked child of a start, resume or restart becomes the VM's wrapper here.
 #pragma once
 
-#include "bhwrap/bhwrap_timings.h"
+#include "bhwrap/wrapper/bhwrap_timings.h"
 #include "model/command.h"
 
 // Runs the VM of `command` under its wrapper until the run is over and exits.

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bhwrap/checkpoint_header.h"
+#include "bhwrap/checkpoint/checkpoint_header.h"
 #include "hostlib/vmmapi.h"
 #include "model/vm_state.h"
 #include "tests/bhwrap/bhwrap_test_host.h"

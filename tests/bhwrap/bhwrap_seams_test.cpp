@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bhwrap/bhwrap.h"
+#include "bhwrap/wrapper/bhwrap.h"
 #include "tests/support/temp_root.h"
 
 namespace {

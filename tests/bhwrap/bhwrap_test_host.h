@@ -16,7 +16,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "bhwrap/bhwrap.h"
+#include "bhwrap/wrapper/bhwrap.h"
 #include "ipc/mq_vm_message.h"
 #include "ipc/posix_mq.h"
 #include "ipc/shm.h"

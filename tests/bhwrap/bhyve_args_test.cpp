@@ -1,4 +1,4 @@
-#include "bhwrap/bhyve_args.h"
+#include "bhwrap/wrapper/bhyve_args.h"
 
 #include <signal.h>
 
@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "bhwrap/bhwrap.h"
+#include "bhwrap/wrapper/bhwrap.h"
 #include "tests/sim/bhyve_runner.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bhwrap/bhyve_args.h"
+#include "bhwrap/wrapper/bhyve_args.h"
 #include "hostlib/host_library_check.h"
 #include "model/pool_state.h"
 #include "model/vm_config.h"

@@ -13,7 +13,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "bhwrap/checkpoint_format.h"
+#include "bhwrap/checkpoint/checkpoint_format.h"
 #include "driver/process_utils.h"
 #include "ipc/fifo.h"
 #include "ipc/mq_send.h"

@@ -1,0 +1,41 @@
+// A file descriptor that closes itself (the stand-ins' own).
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace sim {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  explicit operator bool() const { return valid(); }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) {
+      int saved = errno;
+      ::close(fd_);
+      errno = saved;
+    }
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace sim
