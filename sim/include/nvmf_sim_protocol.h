@@ -23,38 +23,13 @@
 // "message", "delay_ms", "times"} with the kinds "error", "split", "close" and
 // "raw": the answer is "message" as it is).
 //
-// Well-known ports under a host root: a port P of a host whose root directory
-// is R (the value of OMBRIX_ROOT) is served on 20000 + (FNV-1a(R) + P * 7919)
-// mod 40000; without a root on P itself.
+// Both take their host root and ports from sim_host.h.
 #pragma once
-
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 
 namespace nvmf_sim {
 
 inline constexpr int kTargetRpcPort = 7000;
 inline constexpr int kSubsystemPort = 4420;
 inline constexpr const char* kInitiatorSocket = "/var/run/ombrix_nvmf_initiator.sock";
-
-// The root named by OMBRIX_ROOT, without a trailing '/'; "" when unset or "/".
-inline std::string host_root() {
-  const char* env = std::getenv("OMBRIX_ROOT");
-  std::string root = env ? env : "";
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  if (root == "/") root.clear();
-  return root;
-}
-
-inline int host_port(const std::string& root, int port) {
-  if (root.empty()) return port;
-  uint32_t h = 2166136261u;
-  for (unsigned char c : root) {
-    h ^= c;
-    h *= 16777619u;
-  }
-  return 20000 + static_cast<int>((h + static_cast<uint32_t>(port) * 7919u) % 40000u);
-}
 
 }  // namespace nvmf_sim

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/include/nvmf_sim_protocol.h"
+#include "sim/include/sim_host.h"
 #include "sim/nvmf_initiator/initiator_service.h"
 
 namespace {
@@ -119,9 +120,9 @@ void stop_loop(struct ev_loop* loop, ev_signal*, int) { ev_break(loop, EVBREAK_A
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root = nvmf_sim::host_root();
-  std::string path = root + nvmf_sim::kInitiatorSocket;
-  int target_port = nvmf_sim::host_port(root, nvmf_sim::kTargetRpcPort);
+  std::string root = sim_host::root();
+  std::string path = sim_host::path(nvmf_sim::kInitiatorSocket);
+  int target_port = sim_host::port(nvmf_sim::kTargetRpcPort);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--socket" && i + 1 < argc) {

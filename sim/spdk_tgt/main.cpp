@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "sim/include/nvmf_sim_protocol.h"
+#include "sim/include/sim_host.h"
 #include "sim/spdk_tgt/rpc_server.h"
 #include "sim/spdk_tgt/target_state.h"
 
@@ -43,9 +44,9 @@ void stop_loop(struct ev_loop* loop, ev_signal*, int) { ev_break(loop, EVBREAK_A
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root = nvmf_sim::host_root();
+  std::string root = sim_host::root();
   std::string address = "127.0.0.1";
-  int port = nvmf_sim::host_port(root, nvmf_sim::kTargetRpcPort);
+  int port = sim_host::port(nvmf_sim::kTargetRpcPort);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--address" && i + 1 < argc) {

@@ -29,6 +29,12 @@ void run_wrapper(const _command& command, const BhWrapTimings& timings) {
     } catch (...) {
     }
     spdlog::error("vm_id={} ### BhWrap: unexpected error: {}", command.vm_id, what);
+    // What was shared for this run is withdrawn here too, or nobody would.
+    try {
+      wrapper.release_remote_resources(false);
+    } catch (...) {
+      spdlog::error("vm_id={} ### BhWrap: remote resources not released", command.vm_id);
+    }
     // Before bhyve was forked nobody has answered the daemon yet.
     if (wrapper.bhyve_pid() == 0) mq_send_confirm(command.vm_id, -1, "");
     result = -1;
