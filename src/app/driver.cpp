@@ -22,8 +22,11 @@
 #include "hostlib/host_library_check.h"
 #include "driver/logger.h"
 #include "driver/process_utils.h"
+#include "platform/host_root.h"
 #include "platform/kmod.h"
 #include "platform/self.h"
+#include "pool/host_inventory_query.h"
+#include "pool/vm_exec.h"
 
 namespace {
 
@@ -40,7 +43,10 @@ void terminate_handler() {
     } catch (...) {
     }
   }
-  ::syslog(LOG_ERR, "### Terminate on unhandled exception: %s", what.c_str());
+  if (platform::host_root().empty())
+    ::syslog(LOG_ERR, "### Terminate on unhandled exception: %s", what.c_str());
+  else
+    spdlog::critical("### Terminate on unhandled exception: {}", what);
   std::abort();
 }
 
@@ -93,12 +99,12 @@ int app_main(int argc, char** argv) {
 }
 
 int Driver::exec() {
-  if (config_.system == "vm" || config_.system == "pool")
-    return error("the " + config_.system + " actions are not available in this version");
+  if (config_.system == "vm") return VM::exec(config_.action, config_.id, config_.action_param) ? 0 : 1;
+  if (config_.system == "pool") return error("the pool actions are not available in this version");
   if (config_.action == "start") return start();
   if (config_.action == "stop") return stop();
   if (config_.action == "status") return status();
-  if (config_.action == "inventory") return error("inventory is not available in this version");
+  if (config_.action == "inventory") return inventory();
   return error("unknown action '" + config_.action + "'");
 }
 
@@ -178,4 +184,9 @@ int Driver::status() {
   line(daemon_title, running.daemons);
   line(amqp_daemon_title, running.amqp_daemons);
   return running.complete() ? 0 : 1;
+}
+
+int Driver::inventory() {
+  std::printf("%s\n", make_jsonrpc_pool_reply(collect_host_inventory()).dump(2).c_str());
+  return 0;
 }

@@ -32,6 +32,7 @@ class Driver {
   int start();
   int stop();
   int status();
+  int inventory();
 
   MainDaemon& daemon_;
   const Config& config_;

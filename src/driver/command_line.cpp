@@ -1,6 +1,7 @@
 #include "driver/command_line.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -16,9 +17,11 @@
 namespace {
 
 const std::vector<std::string_view> kTopActions = {"start", "stop", "status", "inventory"};
-const std::vector<std::string_view> kVmActions = {"list",    "status", "start",   "stop",
-                                                  "restart", "suspend", "resume", "pause",
-                                                  "unpause", "unshare", "config"};
+const std::vector<std::string_view> kVmActions = {
+    "list",    "status",  "start",   "stop",    "restart", "suspend",   "resume",      "pause",
+    "unpause", "unshare", "config",  "nice",    "setnice", "vcpuclass", "setvcpuclass"};
+// Actions whose parameter is the value of --value=.
+const std::vector<std::string_view> kValueActions = {"setnice", "setvcpuclass"};
 const std::vector<std::string_view> kPoolActions = {"list",    "status", "start",  "stop",
                                                     "suspend", "resume", "unshare"};
 const std::vector<std::string_view> kLogLevels = {"trace", "debug",    "info", "warning",
@@ -60,17 +63,18 @@ void print_usage() {
       "  start --daemon   start the service (daemon and AMQP daemon) in the background\n"
       "  stop             stop the service\n"
       "  status           show whether the service processes run\n"
-      "  inventory        host inventory\n"
+      "  inventory        the pools of this host with their states and VMs (JSON)\n"
       "Systems:\n"
-      "  vm    list, status, start, stop, restart, suspend, resume, pause, unpause,\n"
-      "        unshare, config\n"
-      "  pool  list, status, start, stop, suspend, resume, unshare\n"
+      "  vm    list                     every VM with its status and its pool's state\n"
+      "        status, config           one VM; config: the running VM's settings\n"
+      "        start, stop, restart, suspend, resume, pause, unpause\n"
+      "                                 a command to the daemon; waits for its answer\n"
+      "        nice, vcpuclass          the CPU priority (-20..20) and vCPU class (0..9)\n"
+      "        setnice, setvcpuclass    set them to --value=\n"
       "Options:\n"
-      "  --id=ID            the VM id or the pool name\n"
-      "  --force            force the action (\"vm stop\", \"pool unshare\", ...)\n"
-      "  --no-service       leave the service VMs of a pool alone\n"
-      "  --parallel         pool operations on all VMs at once (the default)\n"
-      "  --serial           pool operations one VM after the other\n"
+      "  --id=ID            the VM id\n"
+      "  --force            vm start: start afresh even when a suspend image is there\n"
+      "  --value=N          the new value of setnice and setvcpuclass\n"
       "  --daemon           run the service in the background (with start)\n"
       "  --config=FILE      the configuration file (default: ombrix-vm.config in the\n"
       "                     program's directory, /usr/local/etc or /etc)\n"
@@ -87,6 +91,7 @@ int parse_command_line(int argc, const char* const* argv, Config& config) {
     return -1;
   }
   std::string system, action;
+  std::optional<std::string> new_value;
   auto set_action = [&](std::string_view word) {
     if (!action.empty() && action != word)
       return fail(fmt::format("two actions given: '{}' and '{}'", action, word));
@@ -116,6 +121,8 @@ int parse_command_line(int argc, const char* const* argv, Config& config) {
     } else if (option_value(arg, "--id", value)) {
       if (value.empty()) return fail("--id= needs a VM id or a pool name");
       config.id = value;
+    } else if (option_value(arg, "--value", value)) {
+      new_value = value;
     } else if (option_value(arg, "--log-level", value)) {
       if (!contains(kLogLevels, value)) return fail(fmt::format("unknown log level '{}'", value));
       config.cli_log_level = value;
@@ -146,7 +153,10 @@ int parse_command_line(int argc, const char* const* argv, Config& config) {
   }
   config.system = system;
   config.action = action;
+  if (new_value && !(system == "vm" && contains(kValueActions, action)))
+    return fail(fmt::format("--value= is not an option of '{}'", action));
   config.action_param = config.force ? "force" : config.no_service ? "1" : "";
+  if (system == "vm" && contains(kValueActions, action)) config.action_param = new_value.value_or("");
   if (config.serial_option) config.parallel = false;
   if (config.parallel_option) config.parallel = true;
   return 0;

@@ -8,8 +8,14 @@ enum class LogTarget {
   syslog,    // the service processes and VM wrappers
 };
 
+// Where the syslog lines go under a host root (OMBRIX_ROOT): this file of the
+// root, "<month> <day> <time> ombrix-vm[<pid>]: <message>" per line, appended
+// by every process of the simulated host.
+inline constexpr const char* kHostLogFile = "/var/log/ombrix-vm.log";
+
 // Replaces spdlog's default logger by one writing to the target; the syslog
-// identity is the program name.
+// identity is the program name. On a real host the syslog target is syslog;
+// under a host root it is kHostLogFile.
 void init_logger(LogTarget target);
 
 // Applies a level name ("trace", "debug", "info", "warning"/"warn", "error",
