@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "bhwrap/checkpoint_header.h"
+#include "bhwrap/checkpoint/checkpoint_header.h"
 #include "driver/process_utils.h"
 #include "hostlib/vmmapi.h"
 #include "model/pool_state.h"

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -51,12 +52,16 @@ inline nlohmann::json raw_call(const sockaddr* address, socklen_t length, int fa
 
 class NvmfStandIns {
  public:
-  // With `initiator` false only the target runs.
-  explicit NvmfStandIns(bool initiator = true) {
+  // With `initiator` false only the target runs. With `own_root` the
+  // services get a fresh host root of their own; else they run in the
+  // process's current one.
+  explicit NvmfStandIns(bool initiator = true, bool own_root = true) {
+    if (own_root) root_.emplace();
+    dir_ = platform::host_root();
     port_ = platform::host_port(7000);
     target_ = std::make_unique<ChildProcess>(SIM_SPDK_TGT, std::vector<std::string>{"spdk_tgt"});
     if (initiator) {
-      std::filesystem::create_directories(root_.path("/var/run"));
+      std::filesystem::create_directories(path("/var/run"));
       initiator_ = std::make_unique<ChildProcess>(SIM_NVMF_INITIATOR, std::vector<std::string>{"nvmf_initiator"});
     }
     ready_ = eventually([&] { return target("sim_stats").is_object(); }) &&
@@ -64,7 +69,8 @@ class NvmfStandIns {
   }
 
   bool ready() const { return ready_; }
-  const TempRoot& root() const { return root_; }
+  // The mapped path of a real host path.
+  std::string path(const std::string& real) const { return dir_ + real; }
   int port() const { return port_; }
 
   nlohmann::json target(const std::string& method, const nlohmann::json& params = nullptr) const {
@@ -82,8 +88,8 @@ class NvmfStandIns {
   nlohmann::json initiator(const std::string& method, const nlohmann::json& params = nullptr) const {
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
-    std::string path = root_.path("/var/run/ombrix_nvmf_initiator.sock");
-    path.copy(sa.sun_path, sizeof sa.sun_path - 1);
+    std::string socket = path("/var/run/ombrix_nvmf_initiator.sock");
+    socket.copy(sa.sun_path, sizeof sa.sun_path - 1);
     return raw_call(reinterpret_cast<sockaddr*>(&sa), sizeof sa, AF_UNIX, method, params);
   }
 
@@ -99,11 +105,15 @@ class NvmfStandIns {
 
   // A zvol file "/dev/zvol/<dataset>" of the host.
   std::string make_zvol(const std::string& dataset, const std::string& content = "zvol") const {
-    return root_.write("/dev/zvol/" + dataset, content);
+    std::string file = path("/dev/zvol/" + dataset);
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::ofstream(file) << content;
+    return file;
   }
 
  private:
-  TempRoot root_;
+  std::optional<TempRoot> root_;
+  std::string dir_;
   int port_ = 0;
   std::unique_ptr<ChildProcess> target_;
   std::unique_ptr<ChildProcess> initiator_;

@@ -52,7 +52,7 @@ TEST_F(NvmfShare, FullCycleShareMountCountUnmountUnshare) {
   mount_result mounted = nvmf::mount_nqn(kHost, shared.text, "");
   ASSERT_FALSE(mounted.error) << *mounted.error;
   std::string contents;
-  std::getline(std::ifstream(stand_ins_.root().path(mounted.device)), contents);
+  std::getline(std::ifstream(stand_ins_.path(mounted.device)), contents);
   EXPECT_EQ(contents, "disk contents") << "the device shows the volume";
   EXPECT_EQ(nvmf::shared_count("pool/vms/000000007/disk0", kHost), 1);
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bhwrap/checkpoint_format.h"
+#include "bhwrap/checkpoint/checkpoint_format.h"
 #include "model/pool_state.h"
 #include "pool/host_inventory_query.h"
 #include "pool/pool_list.h"
