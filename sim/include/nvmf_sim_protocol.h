@@ -6,7 +6,7 @@
 // every answer is one JSON object carrying the request's "id". Besides the
 // storage methods it keeps these of its own:
 //
-//   sim_fault    {"method", "kind", "code", "message", "times", "delay_ms"}
+//   sim_fault    {"method", "kind", "code", "message", "times", "delay_ms", "value"}
 //                the next "times" requests of "method" ("*" = any; -1 times =
 //                for ever) are answered wrongly: kind "error" (code/message),
 //                "split" (the answer in two writes delay_ms apart), "silent"

@@ -7,7 +7,7 @@ namespace spdk_sim {
 
 std::optional<std::string> FaultList::add(const nlohmann::json& p) {
   static const std::set<std::string> kinds = {"error",        "split",     "silent", "wrong_id",
-                                              "invalid_json", "exact_64k", "close"};
+                                              "invalid_json", "exact_64k", "close", "result"};
   if (!p.is_object()) return "params must be an object";
   Fault f;
   try {
@@ -17,6 +17,7 @@ std::optional<std::string> FaultList::add(const nlohmann::json& p) {
     f.message = p.value("message", std::string("Injected failure"));
     f.times = p.value("times", 1);
     f.delay_ms = p.value("delay_ms", f.delay_ms);
+    f.value = p.value("value", nlohmann::json());
   } catch (const nlohmann::json::exception& e) {
     return e.what();
   }

@@ -121,7 +121,10 @@ bool RpcServer::answer(Connection& c, const std::string& text) {
     return true;
   }
   if (fault->kind == "silent") return true;
-  if (fault->kind == "wrong_id") {
+  if (fault->kind == "result") {
+    reply.erase("error");
+    reply["result"] = fault->value;
+  } else if (fault->kind == "wrong_id") {
     reply["id"] = id.is_number_integer() ? json(id.get<int64_t>() + 1) : json(424242);
   } else if (fault->kind == "invalid_json") {
     send(c, "{\"jsonrpc\":\"2.0\",\"id\":");

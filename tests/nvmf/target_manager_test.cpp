@@ -49,6 +49,12 @@ TEST(NvmfTargetManager, PresenceTestsAndHostLists) {
   stand_ins.fault("nvmf_subsystem_get_controllers", "error", {{"message", "gone"}});
   EXPECT_EQ(manager.count_controllers(kNqn, answer, kHost), -1);
   EXPECT_EQ(message(answer), "gone");
+  stand_ins.fault("nvmf_subsystem_get_controllers", "result", {{"value", {{"cntlid", 1}}}});
+  EXPECT_EQ(manager.count_controllers(kNqn, answer, kHost), -1);
+  EXPECT_EQ(message(answer).rfind("Unexpected SPDK answer: nvmf_subsystem_get_controllers answered without a "
+                                  "controller list. Answer: ", 0),
+            0u)
+      << answer;
 }
 
 }  // namespace
