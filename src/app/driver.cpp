@@ -26,6 +26,7 @@
 #include "platform/kmod.h"
 #include "platform/self.h"
 #include "pool/host_inventory_query.h"
+#include "pool/pool_exec.h"
 #include "pool/vm_exec.h"
 
 namespace {
@@ -100,7 +101,7 @@ int app_main(int argc, char** argv) {
 
 int Driver::exec() {
   if (config_.system == "vm") return VM::exec(config_.action, config_.id, config_.action_param) ? 0 : 1;
-  if (config_.system == "pool") return error("the pool actions are not available in this version");
+  if (config_.system == "pool") return Pool::exec(config_.action, config_.id, config_.action_param) ? 1 : 0;
   if (config_.action == "start") return start();
   if (config_.action == "stop") return stop();
   if (config_.action == "status") return status();

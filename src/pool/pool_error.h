@@ -17,3 +17,11 @@ inline constexpr int kPoolOk = 1;
 inline constexpr int kPoolFailed = -5;
 inline constexpr int kPoolSuspended = -460;
 inline constexpr int kPoolStopped = -461;
+
+// The result of a pool operation: kPoolOk with "" or the VMs that failed, or
+// a failure code with its text.
+struct pool_op_result {
+  int code = kPoolOk;
+  std::string text;
+  bool ok() const { return code == kPoolOk; }
+};

@@ -19,16 +19,16 @@ namespace {
 constexpr std::string_view kStateSuffix = ".state";
 constexpr size_t kMaxVmIdLength = 254;
 
-pool_error state_dir_error(const std::string& pool, int error) {
+}  // namespace
+
+pool_error pool_state_dir_error(const std::string& pool, int error) {
   return {kPoolFailed, fmt::format("### Pool '{}' state directory '{}' error: {}", pool,
                                    pool_state_dir(Config::instance(), pool), std::strerror(error))};
 }
 
-}  // namespace
-
 pool_check pool_state_dir_check(const std::string& pool) {
   int error = 0;
-  if (PoolState::read(pool, error) == PoolState::unreadable) return state_dir_error(pool, error);
+  if (PoolState::read(pool, error) == PoolState::unreadable) return pool_state_dir_error(pool, error);
   return std::nullopt;
 }
 
@@ -65,6 +65,6 @@ std::vector<std::string> load_pool_state_dir(const std::string& pool, int& error
 pool_check pool_vm_list(const std::string& pool, std::vector<std::string>& out) {
   int error = 0;
   out = load_pool_state_dir(pool, error);
-  if (error != 0) return state_dir_error(pool, error);
+  if (error != 0) return pool_state_dir_error(pool, error);
   return std::nullopt;
 }

@@ -11,6 +11,9 @@
 // pool's state directory cannot be read; nothing otherwise.
 pool_check pool_state_dir_check(const std::string& pool);
 
+// The error of pool_state_dir_check's form for the errno `error`.
+pool_error pool_state_dir_error(const std::string& pool, int error);
+
 // The VM ids of the pool's state directory, sorted by text: every entry named
 // "<stem>.state" with a stem of 1 to 254 characters. When the directory cannot
 // be listed the result is empty and `error` holds the errno (else 0).

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
@@ -13,24 +12,10 @@
 
 #include "ipc/mq_send.h"
 #include "platform/host_root.h"
+#include "pool/fifo_cleanup.h"
 #include "pool/fifo_reply_wait.h"
 
 namespace {
-
-// Removes the FIFO node when the request ends, however it ends.
-class FifoNode {
- public:
-  explicit FifoNode(const std::string& path) : mapped_(platform::host_path(path)) {}
-  ~FifoNode() {
-    std::error_code ec;
-    std::filesystem::remove(mapped_, ec);
-  }
-  FifoNode(const FifoNode&) = delete;
-  FifoNode& operator=(const FifoNode&) = delete;
-
- private:
-  std::string mapped_;
-};
 
 struct LoopDeleter {
   void operator()(struct ev_loop* loop) const { ev_loop_destroy(loop); }
@@ -68,7 +53,8 @@ bool vm_request(const std::string& vm_id, const std::string& command,
 
   std::unique_ptr<struct ev_loop, LoopDeleter> loop(ev_loop_new(0));
   if (!loop) throw std::runtime_error("can't create an event loop for the reply FIFO");
-  FifoNode node(fifo_path);
+  // The FIFO goes when the request ends, however it ends.
+  FifoCleanup node(platform::host_path(fifo_path));
   FifoReplyWait wait(loop.get(), timeout_s);
   if (!wait.open(fifo_path)) {
     int saved = errno;

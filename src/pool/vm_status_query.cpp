@@ -12,11 +12,26 @@ std::string suspend_image_path(const std::string& vm_id, const std::string& pool
   return fmt::format("/dev/zvol/{}/.vm_V4/{:0>9}/snapshot.bvmss", pool, vm_id);
 }
 
-VmStatus stored_vm_status(const std::string& vm_id, const std::string& pool) {
-  if (find_wrapper_processes(vm_id).bhyve >= 1) return VmStatus::started;
+namespace {
+
+VmStatus status_from_image(const std::string& vm_id, const std::string& pool) {
   snapshot_config image(suspend_image_path(vm_id, pool), vm_id);
   if (read_checkpoint_header(image, true).code == 0) return VmStatus::suspended;
   return VmStatus::offline;
+}
+
+}  // namespace
+
+VmStatus stored_vm_status(const std::string& vm_id, const std::string& pool) {
+  if (find_wrapper_processes(vm_id).bhyve >= 1) return VmStatus::started;
+  return status_from_image(vm_id, pool);
+}
+
+VmStatus stored_vm_status(const std::string& vm_id, const std::string& pool,
+                          const std::map<std::string, int32_t>& running) {
+  auto it = running.find(vm_id);
+  if (it != running.end() && it->second >= 1) return VmStatus::started;
+  return status_from_image(vm_id, pool);
 }
 
 pool_vm_map read_pool_state(const std::string& pool, bool all, int& error) {
@@ -27,7 +42,10 @@ pool_vm_map read_pool_state(const std::string& pool, bool all, int& error) {
     PoolState::Value state = PoolState::read(pool, state_error);
     if (state != PoolState::started && state != PoolState::unreadable) return vms;
   }
-  for (const std::string& id : load_pool_state_dir(pool, error)) vms[id] = stored_vm_status(id, pool);
+  std::vector<std::string> ids = load_pool_state_dir(pool, error);
+  if (ids.empty()) return vms;
+  const std::map<std::string, int32_t> running = find_bhyve_processes();
+  for (const std::string& id : ids) vms[id] = stored_vm_status(id, pool, running);
   return vms;
 }
 

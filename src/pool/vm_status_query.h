@@ -3,6 +3,7 @@
 // suspended, anything else offline.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -18,10 +19,15 @@ std::string suspend_image_path(const std::string& vm_id, const std::string& pool
 // image's identification reads back; else offline (also when the image cannot
 // be read at all).
 VmStatus stored_vm_status(const std::string& vm_id, const std::string& pool);
+// The same with the running hypervisors (VM id -> pid, find_bhyve_processes)
+// taken once by the caller for many VMs.
+VmStatus stored_vm_status(const std::string& vm_id, const std::string& pool,
+                          const std::map<std::string, int32_t>& running);
 
 // The status of every VM of the pool's state directory, when `all` is set or
 // the pool is started or unreadable; otherwise empty with `error` cleared. A
-// state directory that cannot be listed gives an empty map and its errno.
+// state directory that cannot be listed gives an empty map and its errno. The
+// process table is read once for all the pool's VMs.
 pool_vm_map read_pool_state(const std::string& pool, bool all, int& error);
 
 // The running VM's configuration (key -> value); empty when it is not running.

@@ -13,6 +13,7 @@
 
 #include "bhwrap/checkpoint/checkpoint_format.h"
 #include "tests/integration/sandbox.h"
+#include "tests/support/child_process.h"
 #include "tests/support/eventually.h"
 
 namespace {
@@ -239,6 +240,26 @@ TEST_F(VmCommandLine, ChangingActionsWaitForTheDaemon) {
   }
   EXPECT_TRUE(start_logged);
   EXPECT_GE(pids.size(), 3u);  // daemon, AMQP daemon, wrappers
+}
+
+TEST_F(VmCommandLine, InterruptedWaitLeavesNoFifo) {
+  start_service();
+  struct Case {
+    int signal;
+    std::string vm_id;
+  } cases[] = {{SIGINT, "100002"}, {SIGTERM, "100003"}};
+  for (const auto& [signal, vm_id] : cases) {
+    // The hypervisor never becomes ready: the start is not answered.
+    std::ofstream(host_.path("/pools/z05/.vm_V4/000" + vm_id + "/bhyve-sim.ctl")) << "never_ready=1\n";
+    test_support::ChildProcess cli(OMBRIX_BUILD_DIR "/src/app/ombrix-vm",
+                                   {"ombrix-vm", "vm", "start", "--id=" + vm_id});
+    ASSERT_TRUE(eventually([&] { return !no_fifo_left(); }));
+    cli.signal(signal);
+    auto status = cli.wait_status();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal);
+    EXPECT_TRUE(no_fifo_left());
+  }
 }
 
 TEST_F(VmCommandLine, WithoutTheServiceChangesFailAtOnce) {
