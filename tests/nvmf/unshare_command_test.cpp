@@ -47,6 +47,12 @@ class UnshareCommand : public ::testing::Test {
     return host_.ombrix(args);
   }
 
+  test_support::RunResult pool_unshare(const std::vector<std::string>& more) const {
+    std::vector<std::string> args{"pool", "unshare"};
+    args.insert(args.end(), more.begin(), more.end());
+    return host_.ombrix(args);
+  }
+
   Sandbox host_{{"--pool", "z05", "--vms", "2"}};
   test_support::NvmfStandIns stand_ins_{false, false};
 };
@@ -92,6 +98,38 @@ TEST_F(UnshareCommand, NeedsTheAddressAndTakesAnUnansweredCountAsNotShared) {
   EXPECT_EQ(r.output, std::string("VM_id=100001 Pool=z05 NVMf_ip=127.0.0.1\nNo shared snapshot: ") + kImage +
                           "\nNo shared device:    " + kDisk + "\n");
   EXPECT_EQ(stand_ins_.target_result("nvmf_get_subsystems").size(), 2u) << "the disk stays shared";
+}
+
+TEST_F(UnshareCommand, PoolUnshareCoversEveryVmOfAStartedPool) {
+  const std::string disk2 = "/dev/zvol/z05/.vm_V4/000100002/disk0";
+  const std::string head = "POOL 'z05': NVMf IP=127.0.0.1\n";
+  EXPECT_EQ(pool_unshare({"--id=z05"}).output, "Error: Pool 'z05': No IP-interface with NVMf-label\n");
+  give_nvmf_address();
+  share(kDisk, 2);
+  share(disk2, 0);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string output;
+  } cases[] = {
+      {{"--id=z05"}, 0,
+       head + "Device shared:      " + kDisk + "; mounted: 2\n" + "Device shared:      " + disk2 + "; mounted: 0\n"},
+      {{"--id=z05", "--force"}, 0,
+       head + "Device unshared:    " + kDisk + "; were mounted: 2\n" + "Device unshared:    " + disk2 +
+           "; were mounted: 0\n"},
+      {{"--id=z05", "--force"}, 0, head},
+      {{"--id=nopool"}, 1, "Error: Pool not found: 'nopool'\n"},
+  };
+  for (const auto& c : cases) {
+    test_support::RunResult r = pool_unshare(c.args);
+    EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args) << "\n" << r.output;
+    EXPECT_EQ(r.output, c.output) << testing::PrintToString(c.args);
+  }
+
+  std::ofstream(host_.path("/pools/z05/.vm_V4_state/.pool.stopped")) << "";
+  test_support::RunResult stopped = pool_unshare({"--id=z05"});
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.output, head + "Error: Pool 'z05' hould only be started\n");
 }
 
 }  // namespace
