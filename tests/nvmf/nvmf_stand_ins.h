@@ -55,11 +55,12 @@ class NvmfStandIns {
   // With `initiator` false only the target runs. With `own_root` the
   // services get a fresh host root of their own; else they run in the
   // process's current one.
-  explicit NvmfStandIns(bool initiator = true, bool own_root = true) {
+  // `address`: where the target listens.
+  explicit NvmfStandIns(bool initiator = true, bool own_root = true, const std::string& address = "127.0.0.1") {
     if (own_root) root_.emplace();
     dir_ = platform::host_root();
     port_ = platform::host_port(7000);
-    target_ = std::make_unique<ChildProcess>(SIM_SPDK_TGT, std::vector<std::string>{"spdk_tgt"});
+    target_ = std::make_unique<ChildProcess>(SIM_SPDK_TGT, std::vector<std::string>{"spdk_tgt", "--address", address});
     if (initiator) {
       std::filesystem::create_directories(path("/var/run"));
       initiator_ = std::make_unique<ChildProcess>(SIM_NVMF_INITIATOR, std::vector<std::string>{"nvmf_initiator"});

@@ -100,6 +100,19 @@ TEST_F(SpdkTransport, ReusesTheThreadsConnectionAndJudgesErrorAnswers) {
   nvmf::drop_host_connection("127.0.0.1");
 }
 
+TEST(SpdkConnectionCache, EachHostHasItsOwnConnection) {
+  NvmfStandIns any_address(false, true, "0.0.0.0");
+  ASSERT_TRUE(any_address.ready());
+  int64_t before = any_address.connections();
+  nvmf::SpdkConnections connections;
+  std::string answer;
+  for (const char* host : {"127.0.0.1", "127.0.0.2", "127.0.0.1", "127.0.0.2"})
+    ASSERT_TRUE(nvmf::spdk_rpc_exchange(connections, nvmf::nvmf_get_subsystems_request(), answer, host)) << answer;
+  EXPECT_EQ(connections.size(), 2u);
+  EXPECT_NE(connections.find("127.0.0.1"), connections.find("127.0.0.2"));
+  EXPECT_EQ(any_address.connections() - before, 2 + 1) << "two, plus the test's own query";
+}
+
 TEST_F(SpdkTransport, AForkedChildOpensItsOwnConnection) {
   nvmf::base_target_manager manager;
   std::string answer;
