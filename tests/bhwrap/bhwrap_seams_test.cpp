@@ -109,7 +109,7 @@ TEST(BhWrapArgv, DropsAMissingSeedReplacesAMissingBootRomAndSplitsOptions) {
   EXPECT_TRUE(has_sequence(args, {"-l", "bootrom,/fw/custom.fd"}));
 }
 
-TEST(BhWrapRemote, LocalNvmeDisksGetPathSettingsAndRemoteOnesNeedTheClient) {
+TEST(BhWrapRemote, LocalNvmeDisksGetPathSettingsAndRemoteOnesNeedTheirTarget) {
   TempRoot root;
   nlohmann::json record = base_record();
   record["disks"] = {{{"devtype", "nvme"}, {"dev", "/dev/zvol/z05/vm9/disk1"}, {"slot", 6}},
@@ -121,13 +121,14 @@ TEST(BhWrapRemote, LocalNvmeDisksGetPathSettingsAndRemoteOnesNeedTheClient) {
             (std::vector<std::string>{"-o", "pci.0.6.0.nvmf=false", "-o",
                                       "pci.0.6.0.path=/dev/zvol/z05/vm9/disk1"}));
 
-  // Without an NVMe-oF client a remote disk fails the start before anything runs.
-  record["disks"].push_back({{"trtype", "tcp"}, {"traddr", "10.0.0.2"}, {"dev", "/dev/zvol/z07/d"},
+  // A remote disk whose host runs no storage target fails the start before
+  // anything runs.
+  record["disks"].push_back({{"trtype", "tcp"}, {"traddr", "127.0.0.9"}, {"dev", "/dev/zvol/z07/d"},
                              {"slot", 7}});
   BhWrap remote(command_for(record), no_delays());
   EXPECT_EQ(remote.exec(), -4);
   VmConfig again(record);
-  EXPECT_EQ(BhWrap(command_for(record), no_delays()).attach_remote_disks(again), kNvmfUnavailable);
+  EXPECT_EQ(BhWrap(command_for(record), no_delays()).attach_remote_disks(again), "Error connect to socket!");
 }
 
 TEST(BhWrapRemote, SharesRetryOnlyWhileTheSubsystemCannotBeCreated) {

@@ -133,7 +133,7 @@ TEST_F(VmCommandLine, ReadOnlyActionsAnswerFromTheHost) {
             {{"config", "--id=100003"}, 1, "VM id=100003 not runned\n"},
             {{"vcpuclass", "--id=200001"}, 1, "200001    : is not running\n"},
             {{"setvcpuclass", "--id=100003", "--value=1"}, 1, "100003    : is not running\n"},
-            {{"unshare", "--id=100003"}, 1, "Error: remote disks are not available on this host\n"},
+            {{"unshare", "--id=100003"}, 1, "Pool 'z05': No IP-interface with NVMf-label\n"},
             // Pools that take no commands, with what to run instead.
             {{"start", "--id=200001"}, 1,
              "Error: Pool 'off' is stopped. Should only be started (use 'ombrix-vm pool start "

@@ -195,7 +195,8 @@ void temporary_vm(const std::string& vm_id, bool destroy, int32_t status,
 // descriptors, the daemon's watchers stopped and the loop marked as forked).
 // Runs BhWrap::exec; for a negative result releases the remote resources
 // (quietly) and reports the failure as a confirm record whose status is that
-// result. Ends the process with _exit: status 0 after a run, 1 otherwise.
-// `remote` is the NVMe-oF client (nullptr: the host's).
+// result. A run that ends through an exception releases them as well (and
+// stops bhyve first when it runs). Ends the process with _exit: status 0 after
+// a run, 1 otherwise. `remote` is the NVMe-oF client (nullptr: the host's).
 [[noreturn]] void run_wrapper(const _command& command, const BhWrapTimings& timings = {},
                               std::unique_ptr<RemoteDisks> remote = nullptr);

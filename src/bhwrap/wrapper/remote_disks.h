@@ -3,18 +3,14 @@
 // mounting such a subsystem on this host, and undoing both.
 //
 // The wrapper holds one RemoteDisks for its run. make_remote_disks() gives the
-// host's implementation; until this host has an NVMe-oF client it is one that
-// refuses every share and mount with kNvmfUnavailable, so a VM with remote
-// disks or a remote checkpoint fails its start with a clear message.
+// host's implementation, the NVMe-oF client (nvmf/nvmf_share.h): the storage
+// target of the host that holds a volume and this host's initiator service.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-
-inline constexpr const char* kNvmfUnavailable =
-    "NVMe-oF remote disks are not available on this host";
 
 // The answer to a share request.
 struct RemoteShare {

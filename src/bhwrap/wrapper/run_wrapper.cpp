@@ -30,12 +30,20 @@ void run_wrapper(const _command& command, const BhWrapTimings& timings,
     } catch (...) {
     }
     spdlog::error("vm_id={} ### BhWrap: unexpected error: {}", command.vm_id, what);
-    // Before bhyve was forked nobody has answered the daemon yet; after it,
-    // bhyve must not run on unsupervised and the run is reported.
-    if (wrapper.bhyve_pid() == 0)
+    // Before bhyve was forked nobody has answered the daemon yet: what was
+    // shared for the run is withdrawn and the failure reported. After it,
+    // bhyve must not run on unsupervised: it is stopped, its shares withdrawn
+    // and the run reported.
+    if (wrapper.bhyve_pid() == 0) {
+      try {
+        wrapper.release_remote_resources(true);
+      } catch (...) {
+        spdlog::error("vm_id={} ### BhWrap: remote resources not released", command.vm_id);
+      }
       mq_send_confirm(command.vm_id, -1, "");
-    else
+    } else {
       wrapper.end_run_after_error();
+    }
     result = -1;
   }
   if (auto logger = spdlog::default_logger()) logger->flush();

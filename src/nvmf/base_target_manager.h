@@ -1,0 +1,24 @@
+// The common base of the two request managers: `exchange` sends one request
+// and tells whether the answer is a success (no "error" member). The base
+// sends on the calling thread's connection to the storage target.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace nvmf {
+
+class base_target_manager {
+ public:
+  virtual ~base_target_manager() = default;
+  virtual bool exchange(const std::string& request, std::string& answer, const std::string& host);
+
+ protected:
+  // True unless `answer` is an object with an "error" member.
+  bool judge(const std::string& answer);
+
+ private:
+  std::mutex mutex_;
+};
+
+}  // namespace nvmf
