@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <random>
 
 #include "sim/include/libzfs.h"
@@ -48,10 +49,18 @@ Outcome SnapshotModel::snapshot(const std::vector<std::string>& names) {
     if (std::count(names.begin(), names.end(), name) > 1)
       return fail(EZFS_EXISTS, "snapshot '" + name + "' named twice");
   }
+  // One transaction group for all of them, per pool.
+  std::map<std::string, uint64_t> txgs;
   for (const std::string& name : names) {
-    nlohmann::json& pool = model_.state().state()["pools"][pool_of(name)];
-    uint64_t txg = pool.value("txg", uint64_t{1}) + 1;
-    pool["txg"] = txg;
+    std::string pool_name = pool_of(name);
+    if (!txgs.count(pool_name)) {
+      nlohmann::json& pool = model_.state().state()["pools"][pool_name];
+      txgs[pool_name] = pool.value("txg", uint64_t{1}) + 1;
+      pool["txg"] = txgs[pool_name];
+    }
+  }
+  for (const std::string& name : names) {
+    uint64_t txg = txgs[pool_of(name)];
     std::string dataset = parent_of(name);
     datasets()[name] = {{"type", static_cast<int>(ZFS_TYPE_SNAPSHOT)},
                         {"guid", new_guid()},
