@@ -10,21 +10,11 @@ using zfs_sim::unsupported;
 
 namespace {
 
-libzfs_handle_t* of(zfs_handle_t* zhp) { return zhp ? zhp->hdl : nullptr; }
 libzfs_handle_t* of(zpool_handle_t* zhp) { return zhp ? zhp->hdl : nullptr; }
 
 }  // namespace
 
 extern "C" {
-
-int zfs_send(zfs_handle_t* zhp, const char*, const char*, zfs_send_flags_t*, int, snapfilter_cb_t,
-             void*, nvlist_t**) {
-  return unsupported(of(zhp), "zfs_send");
-}
-
-int zfs_receive(libzfs_handle_t* hdl, const char*, nvlist_t*, zfs_recv_flags_t*, int, void*) {
-  return unsupported(hdl, "zfs_receive");
-}
 
 nvlist_t* zpool_get_config(zpool_handle_t* zhp, nvlist_t** oldconfig) {
   if (oldconfig) *oldconfig = nullptr;

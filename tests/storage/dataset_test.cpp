@@ -269,7 +269,9 @@ TEST_F(Datasets, SetInheritAndReadProperties) {
     if (!c.fault.empty()) zfs_sim_ok(c.fault);
     r = inherit_dataset_property(session_, c.name, c.names);
     EXPECT_EQ(r.code, c.code) << c.names;
-    if (!c.text.empty()) EXPECT_EQ(r.text, c.text);
+    if (!c.text.empty()) {
+      EXPECT_EQ(r.text, c.text);
+    }
   }
   zfs_sim_ok({"clear-faults"});
 
