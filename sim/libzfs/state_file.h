@@ -8,8 +8,13 @@
 //   {"pools": {NAME: {"guid": N, "state": N (pool_state_t), "txg": N,
 //                     "history": [{"time": SECONDS, "text": TEXT}...]}},
 //    "datasets": {NAME: {"type": N (zfs_type_t), "guid": N, "createtxg": N,
-//                        "creation": SECONDS, "props": {PROPERTY: NUMBER|TEXT}}},
+//                        "creation": SECONDS, "props": {PROPERTY: NUMBER|TEXT},
+//                        "origin": SNAPSHOT (clones), "mounted": BOOL,
+//                        "shared": BOOL, "inconsistent": BOOL (a receive in
+//                        progress)}},
+//    (a snapshot "DATASET@NAME" keeps the dataset's "props" as they were)
 //    "faults": {FUNCTION: {"errno": N, "remaining": N (-1: every call),
+//                          "skip": N (calls that go through first),
 //                          "text": TEXT}}}
 #pragma once
 
