@@ -22,6 +22,8 @@ class ZfsModel {
  public:
   explicit ZfsModel(LockedState& state) : state_(state) {}
 
+  LockedState& state() { return state_; }
+
   // Faults: the next `remaining` calls (-1: every call) of `function` fail
   // with libzfs error `code` and `text` (the generic text when empty).
   void set_fault(const std::string& function, int code, int remaining, const std::string& text);
