@@ -253,7 +253,10 @@ Outcome PoolModel::create(const std::string& pool, json nvroot, const json& prop
   nvroot["id"] = 0;
   for (const char* member : {"spares", "l2cache"})
     if (nvroot.contains(member))
-      for (json& device : nvroot[member]) device.erase("id");
+      for (json& device : nvroot[member]) {
+        prepare(device, VDEV_STATE_HEALTHY);
+        device.erase("id");
+      }
   if (auto failure = zfs_.create_pool(pool)) return failure;
   json& r = *record(pool);
   r["vdev_tree"] = nvroot;

@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/pool_spec_check.h"
-#include "storage/vdev_nvlist.h"
-#include "disk_fixture.h"
+#include "pool_fixture.h"
 #include "storage_test_root.h"
 
 namespace {
@@ -26,17 +24,9 @@ class DeviceCheck : public ::testing::Test {
                  std::vector<std::string> spares = {}, bool exported = false) {
     pool_spec spec;
     spec.name = name;
-    vdev_spec vdev;
-    vdev.type = devices.size() > 1 ? vdev_type::mirror : vdev_type::disk;
-    vdev.devices = std::move(devices);
-    spec.vdevs = {vdev};
+    spec.vdevs = {make_vdev(devices.size() > 1 ? vdev_type::mirror : vdev_type::disk, devices)};
     spec.spares = std::move(spares);
-    std::vector<vdev_layout> layouts(1);
-    ASSERT_TRUE(check_vdev_geometry(spec.vdevs[0], layouts[0]).ok());
-    owned_nvlist root;
-    ASSERT_TRUE(make_vdev_nvlist(spec, layouts, 0, root));
-    ASSERT_EQ(libzfs::zpool_create(session_.handle(), name.c_str(), root.get(), nullptr, nullptr), 0)
-        << session_.error_description();
+    ASSERT_TRUE(storage_test::make_pool(session_, spec));
     if (!exported) return;
     zpool_handle_t* pool = libzfs::zpool_open(session_.handle(), name.c_str());
     ASSERT_NE(pool, nullptr);
