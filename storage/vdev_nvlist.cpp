@@ -34,7 +34,7 @@ bool make_top_level(const vdev_spec& vdev, const vdev_layout& layout, uint64_t a
     if (!add_u64(top.get(), "is_log", is_log)) return false;
     return layout.alloc_bias.empty() || add_text(top.get(), "alloc_bias", layout.alloc_bias);
   }
-  top = new_nvlist();
+  top = make_nvlist();
   if (!top || !add_text(top.get(), "type", layout.type_name) || !add_u64(top.get(), "is_log", is_log))
     return false;
   if (!layout.alloc_bias.empty() && !add_text(top.get(), "alloc_bias", layout.alloc_bias)) return false;
@@ -54,7 +54,7 @@ bool make_top_level(const vdev_spec& vdev, const vdev_layout& layout, uint64_t a
 }  // namespace
 
 bool make_disk_nvlist(const std::string& path, uint64_t ashift, owned_nvlist& leaf) {
-  owned_nvlist made = new_nvlist();
+  owned_nvlist made = make_nvlist();
   if (!made || !add_text(made.get(), "type", "disk") || !add_text(made.get(), "path", path) ||
       !add_u64(made.get(), "whole_disk", 1))
     return false;
@@ -72,7 +72,7 @@ bool make_vdev_nvlist(const pool_spec& spec, const std::vector<vdev_layout>& lay
     if (!make_top_level(spec.vdevs[i], layouts[i], ashift, top)) return false;
     tops.push_back(std::move(top));
   }
-  owned_nvlist made = new_nvlist();
+  owned_nvlist made = make_nvlist();
   if (!made || !add_text(made.get(), "type", "root") || !add_array(made.get(), "children", tops))
     return false;
   for (auto [name, paths] : {std::pair{"spares", &spec.spares}, {"l2cache", &spec.l2cache}}) {

@@ -6,15 +6,11 @@
 #include <fmt/format.h>
 
 #include "hostlib/nvpair.h"
+#include "storage/owned_nvlist.h"
 #include "storage/pool_history.h"
 #include "storage/zfs_dataset.h"
 
 namespace {
-
-struct nvlist_freer {
-  void operator()(nvlist_t* list) const { nvpair::nvlist_free(list); }
-};
-using owned_nvlist = std::unique_ptr<nvlist_t, nvlist_freer>;
 
 zvol_result not_initialized() { return {zvol_not_initialized, libzfs_not_initialized}; }
 

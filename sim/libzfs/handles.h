@@ -2,6 +2,7 @@
 #pragma once
 
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -20,10 +21,20 @@ struct libzfs_handle {
   std::string last_pool;
 };
 
+namespace zfs_sim {
+struct ListFreer {
+  void operator()(nvlist_t* list) const { nvlist_free(list); }
+};
+using OwnedList = std::unique_ptr<nvlist_t, ListFreer>;
+}  // namespace zfs_sim
+
 struct zfs_handle {
   libzfs_handle* hdl;
   std::string name;
   zfs_type_t type;
+  // What zfs_get_user_props and zfs_get_clones_nvl hand out: owned here.
+  zfs_sim::OwnedList user_props = nullptr;
+  zfs_sim::OwnedList clones = nullptr;
 };
 
 struct zpool_handle {

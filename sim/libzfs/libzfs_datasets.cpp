@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sim/libzfs/entry_helpers.h"
 #include "sim/libzfs/handles.h"
 #include "sim/libzfs/names.h"
 
@@ -13,51 +14,12 @@ using zfs_sim::Failure;
 using zfs_sim::Outcome;
 using zfs_sim::PropSetting;
 using zfs_sim::ZfsModel;
+using zfs_sim::change;
+using zfs_sim::copy_text;
+using zfs_sim::quoted;
+using zfs_sim::settings_of;
 
 namespace {
-
-std::string quoted(const char* what, const std::string& name) {
-  return std::string(what) + " '" + name + "'";
-}
-
-// The members of a property list as settings; a member that is neither a
-// number nor a text is refused.
-std::variant<std::vector<PropSetting>, Failure> settings_of(nvlist_t* props) {
-  std::vector<PropSetting> settings;
-  for (nvpair_t* pair = nvlist_next_nvpair(props, nullptr); pair;
-       pair = nvlist_next_nvpair(props, pair)) {
-    PropSetting setting{nvpair_name(pair), std::nullopt, ""};
-    uint64_t number64 = 0;
-    uint32_t number32 = 0;
-    const char* text = nullptr;
-    if (nvpair_value_uint64(pair, &number64) == 0)
-      setting.number = number64;
-    else if (nvpair_value_uint32(pair, &number32) == 0)
-      setting.number = number32;
-    else if (nvpair_value_string(pair, &text) == 0)
-      setting.text = text;
-    else
-      return Failure{EZFS_BADPROP, "'" + setting.name + "' must be a number or a string"};
-    settings.push_back(std::move(setting));
-  }
-  return settings;
-}
-
-// Runs a dataset change and keeps its pool for the history on success.
-int change(libzfs_handle_t* hdl, const char* function, const std::string& action,
-           const std::string& name, auto op) {
-  Outcome outcome = zfs_sim::with_model(hdl, function, op);
-  if (outcome) return zfs_sim::record(hdl, action, *outcome);
-  hdl->last_pool = zfs_sim::pool_of(name);
-  return 0;
-}
-
-void copy_text(char* buf, size_t len, const std::string& text) {
-  if (!buf || len == 0) return;
-  size_t n = std::min(len - 1, text.size());
-  std::memcpy(buf, text.data(), n);
-  buf[n] = '\0';
-}
 
 // The value of property `prop` of the dataset, or nothing (error recorded).
 std::optional<zfs_sim::PropValue> read_value(zfs_handle_t* zhp, zfs_prop_t prop,

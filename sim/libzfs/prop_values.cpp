@@ -95,6 +95,25 @@ std::optional<PropValue> read_prop(const nlohmann::json& datasets, const std::st
     case ZFS_PROP_CREATION: value.number = ds.value("creation", uint64_t{0}); return value;
     case ZFS_PROP_CREATETXG: value.number = ds.value("createtxg", uint64_t{0}); return value;
     case ZFS_PROP_GUID: value.number = ds.value("guid", uint64_t{0}); return value;
+    case ZFS_PROP_ORIGIN:
+      if (!ds.contains("origin")) return std::nullopt;
+      value.text = ds.value("origin", "");
+      return value;
+    case ZFS_PROP_MOUNTED: {
+      bool mounted = ds.value("mounted", false);
+      value.number = mounted ? 1 : 0;
+      value.text = mounted ? "yes" : "no";
+      return value;
+    }
+    case ZFS_PROP_INCONSISTENT: value.number = ds.value("inconsistent", false) ? 1 : 0; return value;
+    case ZFS_PROP_CLONES:
+    case ZFS_PROP_NUMCLONES:
+      for (const auto& [other, clone] : datasets.items()) {
+        if (clone.value("origin", "") != name) continue;
+        value.text += (value.text.empty() ? "" : ",") + other;
+        ++value.number;
+      }
+      return value;
     default: break;
   }
   // The dataset's own value, then the nearest ancestor's for inherited ones.

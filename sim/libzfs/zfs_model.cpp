@@ -35,8 +35,9 @@ Failure fail(int code, std::string text = "") {
 }  // namespace
 
 void ZfsModel::set_fault(const std::string& function, int code, int remaining,
-                         const std::string& text) {
-  state_.state()["faults"][function] = {{"errno", code}, {"remaining", remaining}, {"text", text}};
+                         const std::string& text, int skip) {
+  state_.state()["faults"][function] = {
+      {"errno", code}, {"remaining", remaining}, {"text", text}, {"skip", skip}};
   state_.mark_changed();
 }
 
@@ -49,6 +50,11 @@ Outcome ZfsModel::take_fault(const std::string& function) {
   nlohmann::json& faults = state_.state()["faults"];
   auto it = faults.find(function);
   if (it == faults.end() || !it->is_object()) return std::nullopt;
+  if (int skip = it->value("skip", 0); skip > 0) {
+    (*it)["skip"] = skip - 1;
+    state_.mark_changed();
+    return std::nullopt;
+  }
   Failure failure = fail(it->value("errno", static_cast<int>(EZFS_UNKNOWN)), it->value("text", ""));
   int remaining = it->value("remaining", 1);
   if (remaining > 0) {
@@ -230,8 +236,11 @@ Outcome ZfsModel::destroy(const std::string& name) {
   if (!type) return fail(EZFS_NOENT, "dataset does not exist");
   if (name == pool_of(name))
     return fail(EZFS_BADTYPE, "the root dataset of a pool goes with the pool");
-  for (const auto& [other, ds] : datasets_json().items())
+  for (const auto& [other, ds] : datasets_json().items()) {
     if (other != name && is_within(other, name)) return fail(EZFS_EXISTS, "dataset has children");
+    if (ds.value("origin", "") == name) return fail(EZFS_EXISTS, "snapshot has dependent clones");
+  }
+  if (datasets_json()[name].value("mounted", false)) return fail(EZFS_BUSY, "dataset is busy");
   if (*type == ZFS_TYPE_VOLUME) remove_zvol(name);
   datasets_json().erase(name);
   state_.mark_changed();

@@ -23,10 +23,13 @@ class ZfsModel {
   explicit ZfsModel(LockedState& state) : state_(state) {}
 
   LockedState& state() { return state_; }
+  const LockedState& state() const { return state_; }
 
-  // Faults: the next `remaining` calls (-1: every call) of `function` fail
-  // with libzfs error `code` and `text` (the generic text when empty).
-  void set_fault(const std::string& function, int code, int remaining, const std::string& text);
+  // Faults: after `skip` calls that go through, the next `remaining` calls
+  // (-1: every call) of `function` fail with libzfs error `code` and `text`
+  // (the generic text when empty).
+  void set_fault(const std::string& function, int code, int remaining, const std::string& text,
+                 int skip = 0);
   void clear_faults();
   // Consumes one planned failure of `function`, if any.
   Outcome take_fault(const std::string& function);
@@ -55,6 +58,8 @@ class ZfsModel {
   Outcome create(const std::string& name, int type, const std::vector<PropSetting>& props);
   // Creates the missing filesystems above `name`.
   Outcome create_ancestors(const std::string& name);
+  // Refuses a dataset with children or snapshots, a mounted filesystem and
+  // a snapshot with clones.
   Outcome destroy(const std::string& name);
   Outcome set_prop(const std::string& name, const PropSetting& setting);
   std::optional<PropValue> get_prop(const std::string& name, const PropEntry& entry) const;

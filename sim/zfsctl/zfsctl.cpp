@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "sim/include/libzfs.h"
+#include "sim/libzfs/dataset_model.h"
 #include "sim/libzfs/names.h"
+#include "sim/libzfs/snapshot_model.h"
 #include "sim/libzfs/state_file.h"
 #include "sim/libzfs/labels.h"
 #include "sim/libzfs/pool_model.h"
@@ -32,9 +34,13 @@ const char* const usage_text =
     "  vol-create NAME SIZE [BLOCKSIZE]\n"
     "  destroy NAME                 a dataset without children\n"
     "  get NAME PROPERTY            the property's exact value\n"
+    "  set NAME PROPERTY VALUE      sets a property (user properties too)\n"
+    "  receiving NAME on|off        marks a receive in progress (inconsistent)\n"
     "  history POOL [--long]        the pool history, oldest first\n"
-    "  fail FUNCTION [--errno N] [--times N | --always] [--text TEXT]\n"
-    "                               the next N (default 1) calls of FUNCTION fail\n"
+    "  snapshot DATASET@SNAP        takes one snapshot\n"
+    "  fail FUNCTION [--errno N] [--times N | --always] [--after N] [--text TEXT]\n"
+    "                               after N calls, the next N (default 1) calls of\n"
+    "                               FUNCTION fail\n"
     "  clear-faults                 no more planned failures\n"
     "  pool-config NAME             the pool's configuration (JSON)\n"
     "  pool-set NAME KEY JSON       a member of the pool's record (scan_stats,\n"
@@ -97,7 +103,7 @@ int history(ZfsModel& model, const Args& args) {
 }
 
 int fail(ZfsModel& model, const Args& args) {
-  int code = EZFS_UNKNOWN, remaining = 1;
+  int code = EZFS_UNKNOWN, remaining = 1, skip = 0;
   std::string text;
   for (size_t i = 2; i < args.size(); ++i) {
     bool has_value = i + 1 < args.size();
@@ -108,18 +114,28 @@ int fail(ZfsModel& model, const Args& args) {
     } else if (args[i] == "--times" && has_value) {
       remaining = std::atoi(args[++i].c_str());
       if (remaining < 1) return usage();
+    } else if (args[i] == "--after" && has_value) {
+      skip = std::atoi(args[++i].c_str());
+      if (skip < 0) return usage();
     } else if (args[i] == "--text" && has_value) {
       text = args[++i];
     } else {
       return usage();
     }
   }
-  model.set_fault(args[1], code, remaining, text);
+  model.set_fault(args[1], code, remaining, text, skip);
   return 0;
 }
 
 int get(ZfsModel& model, const Args& args) {
   const zfs_sim::PropEntry* entry = zfs_sim::dataset_prop(args[2]);
+  if (!entry && zfs_sim::is_user_prop(args[2])) {
+    for (const zfs_sim::UserProp& prop : zfs_sim::DatasetModel(model).user_props(args[1]))
+      if (prop.name == args[2]) {
+        std::printf("%s\n", prop.value.c_str());
+        return 0;
+      }
+  }
   auto value = entry ? model.get_prop(args[1], *entry) : std::nullopt;
   if (!value) return report(zfs_sim::Failure{EZFS_NOENT, "no value of " + args[2] + " for " + args[1]});
   std::printf("%s\n", zfs_sim::format_prop(*entry, *value, true).c_str());
@@ -203,8 +219,22 @@ const std::map<std::string, Command>& commands() {
         }}},
       {"destroy", {2, 2, [](ZfsModel& m, const Args& a) { return report(m.destroy(a[1])); }}},
       {"get", {3, 3, get}},
+      {"set",
+       {4, 4,
+        [](ZfsModel& m, const Args& a) {
+          return report(m.set_prop(a[1], {a[2], std::nullopt, a[3]}));
+        }}},
+      {"receiving",
+       {3, 3,
+        [](ZfsModel& m, const Args& a) {
+          if (a[2] != "on" && a[2] != "off") return usage();
+          return report(zfs_sim::DatasetModel(m).set_inconsistent(a[1], a[2] == "on"));
+        }}},
       {"history", {2, 3, history}},
-      {"fail", {2, 9, fail}},
+      {"fail", {2, 11, fail}},
+      {"snapshot",
+       {2, 2,
+        [](ZfsModel& m, const Args& a) { return report(zfs_sim::SnapshotModel(m).snapshot({a[1]})); }}},
       {"pool-config", {2, 2, pool_command}},
       {"pool-set", {4, 4, pool_command}},
       {"vdev-set", {5, 5, pool_command}},
