@@ -7,6 +7,7 @@
 #include <random>
 
 #include "sim/include/libzfs.h"
+#include "sim/libzfs/dataset_model.h"
 #include "sim/libzfs/labels.h"
 #include "sim/libzfs/names.h"
 #include "sim/libzfs/prop_table.h"
@@ -263,7 +264,6 @@ Outcome PoolModel::create(const std::string& pool, json nvroot, const json& prop
   r["features"] = features;
   r["props"] = set;
   r["error_count"] = 0;
-  r["mounted"] = false;
   return write_labels(nvroot, pool, r["guid"].get<uint64_t>(), POOL_STATE_ACTIVE);
 }
 
@@ -396,8 +396,11 @@ Outcome PoolModel::clear(const std::string& pool) {
 Outcome PoolModel::set_mounted(const std::string& pool, bool mounted) {
   json* r = record(pool);
   if (!r) return fail(EZFS_NOENT, "no such pool '" + pool + "'");
-  (*r)["mounted"] = mounted;
-  state_.mark_changed();
+  DatasetModel datasets(zfs_);
+  if (!mounted) return datasets.unmount_all(pool);
+  for (const auto& [name, dataset] : state_.state()["datasets"].items())
+    if (is_within(name, pool) && dataset.value("type", 0) == ZFS_TYPE_FILESYSTEM && !datasets.mounted(name))
+      datasets.mount(name);  // a filesystem that may not be mounted stays as it is
   return std::nullopt;
 }
 
@@ -406,13 +409,14 @@ Outcome PoolModel::export_pool(const std::string& pool) {
   if (!r) return fail(EZFS_NOENT, "no such pool '" + pool + "'");
   uint64_t guid = r->value("guid", uint64_t{0});
   json kept = {{"name", pool}, {"record", *r}, {"datasets", json::object()}};
-  kept["record"]["mounted"] = false;
   if (auto failure = write_labels(r->value("vdev_tree", empty_tree()), pool, guid, POOL_STATE_EXPORTED))
     return failure;
   json& datasets = state_.state()["datasets"];
   for (auto it = datasets.begin(); it != datasets.end();) {
     if (is_within(it.key(), pool)) {
       kept["datasets"][it.key()] = it.value();
+      kept["datasets"][it.key()].erase("mounted");
+      kept["datasets"][it.key()].erase("shared");
       it = datasets.erase(it);
     } else {
       ++it;

@@ -5,7 +5,7 @@
 // clear. Kept in the state file beside ZfsModel's records:
 //   pools.NAME: + {"vdev_tree": TREE, "features": {NAME: REFCOUNT} (short
 //                  names of known features, guids of others),
-//                  "props": {NAME: TEXT}, "error_count": N, "mounted": BOOL,
+//                  "props": {NAME: TEXT}, "error_count": N,
 //                  "unreadable": BOOL (the configuration cannot be read)}
 //   exported.GUID, destroyed.GUID: {"record": POOL RECORD, "name": NAME,
 //                                   "datasets": {NAME: DATASET}}
@@ -51,6 +51,7 @@ class PoolModel {
   Outcome online(const std::string& pool, const std::string& device, int& new_state);
   Outcome offline(const std::string& pool, const std::string& device);
   Outcome clear(const std::string& pool);
+  // Mounts every filesystem of the pool, or unmounts them all.
   Outcome set_mounted(const std::string& pool, bool mounted);
   Outcome export_pool(const std::string& pool);
 
