@@ -115,7 +115,7 @@ std::optional<std::string> list_volume_clones(
   if (!session.ok()) return libzfs_not_initialized;
   zfs_dataset volume = open_dataset(session, name, ZFS_TYPE_VOLUME);
   if (!volume) return session.error_description();
-  libzfs::zfs_iter_dependents(
+  int rc = libzfs::zfs_iter_dependents(
       volume.get(), B_FALSE,
       [](zfs_handle_t* handle, void* data) {
         zfs_dataset dependent(handle);
@@ -133,5 +133,7 @@ std::optional<std::string> list_volume_clones(
         return 0;
       },
       &clones);
+  // A walk that broke off would leave the list short without a word.
+  if (rc != 0) return session.error_description();
   return std::nullopt;
 }

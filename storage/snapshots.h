@@ -30,7 +30,7 @@ std::optional<std::string> destroy_all_snapshots(zfs_session& session, const std
 
 // (clone name, origin snapshot) of every filesystem and zvol cloned from a
 // snapshot of the zvol `name`, appended to `clones`. Nothing on success,
-// else the reason.
+// else the reason (also when libzfs could not walk all dependents).
 std::optional<std::string> list_volume_clones(
     zfs_session& session, std::vector<std::pair<std::string, std::string>>& clones,
     const std::string& name);

@@ -277,22 +277,26 @@ typedef struct {
   boolean_t forceunmount;
 } zfs_rename_flags_t;
 
-/* zfs_send flags. */
+/* zfs_send flags: 68 bytes, replicate at 4, doall at 12, props at 24 and
+ * largeblock at 40. */
 typedef struct {
-  boolean_t verbose;
+  int verbosity;
   boolean_t replicate;   /* the whole tree below the dataset */
+  boolean_t skipmissing;
   boolean_t doall;       /* every intermediate snapshot */
+  boolean_t fromorigin;
+  boolean_t pad;
   boolean_t props;       /* send properties */
+  boolean_t dryrun;
+  boolean_t parsable;
+  boolean_t progress;
   boolean_t largeblock;  /* blocks above 128 KiB as they are */
   boolean_t embed_data;
   boolean_t compress;
   boolean_t raw;
-  boolean_t dryrun;
-  boolean_t parsable;
-  boolean_t progress;
-  boolean_t holds;
   boolean_t backup;
-  boolean_t skipmissing;
+  boolean_t holds;
+  boolean_t saved;
 } zfs_send_flags_t;
 
 /* zfs_receive flags. */
@@ -309,6 +313,15 @@ typedef struct {
   boolean_t holds;
   boolean_t skipholds;
 } zfs_recv_flags_t;
+
+#ifdef __cplusplus
+static_assert(sizeof(zfs_send_flags_t) == 68, "send flags layout");
+static_assert(offsetof(zfs_send_flags_t, replicate) == 4 && offsetof(zfs_send_flags_t, doall) == 12 &&
+                  offsetof(zfs_send_flags_t, props) == 24 &&
+                  offsetof(zfs_send_flags_t, largeblock) == 40,
+              "send flags layout");
+static_assert(offsetof(zfs_recv_flags_t, force) == 16, "receive flags layout");
+#endif
 
 /* One entry of the pool feature table (spa_feature_table); the layout is
  * 56 bytes: feature number at 0, short name at 8, guid at 16, kernel support

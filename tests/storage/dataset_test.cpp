@@ -86,6 +86,38 @@ TEST_F(Datasets, RootDatasetWithItsLog) {
   EXPECT_EQ(std::count(h.begin(), h.end(), "ombrix-vm create fs  tank/two/log"), 0);
 }
 
+TEST_F(Datasets, ExistenceAndGuids) {
+  fs("tank/a");
+  std::string pool_guid = zfs_sim_ok({"pools"});
+  pool_guid = pool_guid.substr(pool_guid.rfind('\t') + 1);
+  pool_guid.pop_back();
+  struct Case {
+    std::string name;
+    int32_t type;
+    bool with_creation;
+    int code;
+    std::string text;
+  } cases[] = {
+      {"tank", ZFS_TYPE_POOL, true, 0, pool_guid + "|"},
+      {"tank", ZFS_TYPE_POOL, false, 0, pool_guid},
+      {"tank/a", ZFS_TYPE_FILESYSTEM, false, 0, prop("tank/a", "guid")},
+      {"tank/a", ZFS_TYPE_FILESYSTEM, true, 0,
+       prop("tank/a", "guid") + "|" + prop("tank/a", "creation")},
+      {"tank/a", ZFS_TYPE_VOLUME, false, -1, ""},  // "": libzfs's reason
+      {"nopool", ZFS_TYPE_POOL, true, -1, ""},
+  };
+  for (const Case& c : cases) {
+    dataset_result r = dataset_guid_text(session_, c.name, c.type, c.with_creation);
+    EXPECT_EQ(r.code, c.code) << c.name;
+    EXPECT_EQ(r.text, c.text.empty() ? session_.error_description() : c.text) << c.name;
+    EXPECT_FALSE(r.text.empty()) << c.name;
+  }
+  EXPECT_TRUE(dataset_exists(session_, "tank/a", ZFS_TYPE_FILESYSTEM | ZFS_TYPE_VOLUME));
+  EXPECT_FALSE(dataset_exists(session_, "tank/a", ZFS_TYPE_VOLUME));
+  EXPECT_FALSE(dataset_exists(session_, "", ZFS_TYPE_DATASET));
+  EXPECT_FALSE(dataset_exists(session_, "tank/b", ZFS_TYPE_DATASET));
+}
+
 TEST_F(Datasets, NestedFilesystemsAreMadeOnce) {
   owned_nvlist extra = props({{"com.example:role", "vm"}, {"atime", "off"}});
   dataset_result r = create_filesystem(session_, "tank/a/b", extra.get());
@@ -269,7 +301,9 @@ TEST_F(Datasets, SetInheritAndReadProperties) {
     if (!c.fault.empty()) zfs_sim_ok(c.fault);
     r = inherit_dataset_property(session_, c.name, c.names);
     EXPECT_EQ(r.code, c.code) << c.names;
-    if (!c.text.empty()) EXPECT_EQ(r.text, c.text);
+    if (!c.text.empty()) {
+      EXPECT_EQ(r.text, c.text);
+    }
   }
   zfs_sim_ok({"clear-faults"});
 

@@ -127,6 +127,9 @@ TEST_F(Snapshots, ClonesOfAVolume) {
   std::optional<std::string> error = list_volume_clones(session_, clones, "tank/vms");
   EXPECT_EQ(error, session_.error_description());
   EXPECT_TRUE(clones.empty());
+  // A walk that breaks off is a failure, not a short list.
+  zfs_sim_ok({"fail", "zfs_iter_dependents", "--text", "walk broke off"});
+  EXPECT_EQ(list_volume_clones(session_, clones, "tank/img"), "walk broke off");
 }
 
 TEST_F(Snapshots, RollbackRemovesNewerVolumesAndClones) {
