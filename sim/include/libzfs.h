@@ -365,6 +365,14 @@ typedef struct {
   nvlist_t* policy;
 } importargs_t;
 
+/* Pools in full: vdev names, import flags. */
+#define VDEV_NAME_PATH 0x1
+#define VDEV_NAME_GUID 0x2
+#define VDEV_NAME_FOLLOW_LINKS 0x4
+#define VDEV_NAME_TYPE_ID 0x8 /* "mirror-0": the type with the vdev's id */
+#define ZFS_IMPORT_NORMAL 0x0
+#define ZFS_IMPORT_ONLY 0x8 /* import without mounting */
+
 typedef int (*zfs_iter_f)(zfs_handle_t* zhp, void* data);
 typedef int (*zpool_iter_f)(zpool_handle_t* zhp, void* data);
 typedef int (*zprop_func)(int prop, void* data);

@@ -40,6 +40,14 @@ struct zfs_handle {
 struct zpool_handle {
   libzfs_handle* hdl;
   std::string name;
+  // The configuration and features handed out last (owned by the handle).
+  nvlist_t* config = nullptr;
+  nvlist_t* features = nullptr;
+
+  ~zpool_handle() {
+    nvlist_free(config);
+    nvlist_free(features);
+  }
 };
 
 namespace zfs_sim {

@@ -3,10 +3,12 @@
 #include "sim/include/libzfs.h"
 #pragma GCC visibility pop
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "sim/libzfs/handles.h"
+#include "sim/libzfs/pool_calls.h"
 #include "sim/libzfs/prop_table.h"
 
 using zfs_sim::Failure;
@@ -36,15 +38,25 @@ zpool_handle_t* open_pool(libzfs_handle_t* hdl, const char* pool, const char* fu
 struct PoolFacts {
   int state = POOL_STATE_UNAVAIL;
   uint64_t guid = 0;
+  std::string health = "UNAVAIL";
+  std::optional<std::string> stored;  // the property's value set on the pool
 };
 
-std::optional<PoolFacts> pool_facts(zpool_handle_t* zhp, const char* function) {
+std::optional<PoolFacts> pool_facts(zpool_handle_t* zhp, const char* function,
+                                    const char* prop = nullptr) {
   if (!zhp) return std::nullopt;
   PoolFacts facts;
-  Outcome outcome = zfs_sim::with_model(zhp->hdl, function, [&](ZfsModel& model) -> Outcome {
+  Outcome outcome = zfs_sim::with_pools(zhp->hdl, function, [&](zfs_sim::PoolModel& pools) -> Outcome {
+    ZfsModel& model = pools.zfs();
     std::optional<int> state = model.pool_state(zhp->name);
     if (!state) return Failure{EZFS_NOENT, "no such pool"};
-    facts = {*state, model.pool_guid(zhp->name).value_or(0)};
+    facts.state = *state;
+    facts.guid = model.pool_guid(zhp->name).value_or(0);
+    if (auto config = pools.config(zhp->name); config && *state == POOL_STATE_ACTIVE) {
+      const auto& stats = (*config)["vdev_tree"]["vdev_stats"];
+      facts.health = zpool_state_to_name(static_cast<vdev_state_t>(stats[1].get<int>()), 0);
+    }
+    if (prop) facts.stored = pools.prop(zhp->name, prop);
     return std::nullopt;
   });
   if (outcome) {
@@ -60,7 +72,7 @@ std::optional<std::pair<uint64_t, std::string>> pool_value(zpool_handle_t* zhp, 
                                                            const char* function) {
   const zfs_sim::PropEntry* entry = zfs_sim::pool_prop(prop);
   if (!entry) return std::nullopt;
-  std::optional<PoolFacts> facts = pool_facts(zhp, function);
+  std::optional<PoolFacts> facts = pool_facts(zhp, function, entry->name);
   if (!facts) return std::nullopt;
   uint64_t number = entry->default_number;
   std::string text = entry->default_text;
@@ -68,13 +80,21 @@ std::optional<std::pair<uint64_t, std::string>> pool_value(zpool_handle_t* zhp, 
   switch (prop) {
     case ZPOOL_PROP_NAME: text = zhp->name; break;
     case ZPOOL_PROP_GUID: number = facts->guid; break;
-    case ZPOOL_PROP_HEALTH: text = facts->state == POOL_STATE_ACTIVE ? "ONLINE" : "UNAVAIL"; break;
+    case ZPOOL_PROP_HEALTH: text = facts->health; break;
     default: break;
+  }
+  bool stored = facts->stored.has_value();
+  if (stored) {
+    text = *facts->stored;
+    if (entry->kind == zfs_sim::PropKind::number) number = std::strtoull(text.c_str(), nullptr, 10);
+    if (entry->kind == zfs_sim::PropKind::index) number = zfs_sim::index_of(*entry, text).value_or(0);
   }
   if (entry->kind == zfs_sim::PropKind::number)
     text = (entry->flags & zfs_sim::prop_size) && !literal ? zfs_sim::nicenum(number)
                                                            : std::to_string(number);
-  if (src) *src = (entry->flags & zfs_sim::prop_readonly) ? ZPROP_SRC_NONE : ZPROP_SRC_DEFAULT;
+  if (src)
+    *src = stored ? ZPROP_SRC_LOCAL
+                  : (entry->flags & zfs_sim::prop_readonly) ? ZPROP_SRC_NONE : ZPROP_SRC_DEFAULT;
   return std::pair{number, text};
 }
 

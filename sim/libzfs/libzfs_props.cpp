@@ -23,16 +23,6 @@ int pool_active(void*, const char*, uint64_t, boolean_t* isactive) {
 
 extern "C" {
 
-// Features this stand-in knows; the rest of the table is empty.
-const zfeature_info_t spa_feature_table[SPA_FEATURES] = {
-    {0, 0, "async_destroy", "com.delphix:async_destroy", "Destroy filesystems asynchronously.", 0, 1, nullptr, 0, 0},
-    {1, 0, "empty_bpobj", "com.delphix:empty_bpobj", "Snapshots use less space.", 0, 1, nullptr, 0, 0},
-    {2, 0, "lz4_compress", "org.illumos:lz4_compress", "LZ4 compression algorithm support.", 0, 1, nullptr, 0, 0},
-    {3, 0, "large_blocks", "org.open-zfs:large_blocks", "Support for blocks larger than 128KB.", 0, 1, nullptr, 0, 0},
-    {4, 0, "encryption", "com.datto:encryption", "Support for dataset level encryption.", 0, 1, nullptr, 0, 0},
-    {5, 0, "zstd_compress", "org.freebsd:zstd_compress", "zstd compression algorithm support.", 0, 1, nullptr, 0, 0},
-};
-
 const pool_config_ops_t libzfs_config_ops = {refresh_config, pool_active};
 
 const char* zfs_type_to_name(zfs_type_t type) {
@@ -96,18 +86,4 @@ const char* zpool_prop_values(zpool_prop_t prop) {
   return entry ? entry->values : nullptr;
 }
 
-boolean_t zfeature_is_supported(const char* guid) {
-  if (!guid) return B_FALSE;
-  for (const zfeature_info_t& feature : spa_feature_table)
-    if (feature.fi_guid && (std::strcmp(feature.fi_guid, guid) == 0 ||
-                            std::strcmp(feature.fi_uname, guid) == 0))
-      return B_TRUE;
-  return B_FALSE;
-}
-
 }  // extern "C"
-
-static_assert(sizeof(zfeature_info_t) == 56);
-static_assert(offsetof(zfeature_info_t, fi_uname) == 8);
-static_assert(offsetof(zfeature_info_t, fi_guid) == 16);
-static_assert(offsetof(zfeature_info_t, fi_zfs_mod_supported) == 36);

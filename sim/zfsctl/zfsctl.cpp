@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "sim/libzfs/names.h"
 #include "sim/libzfs/snapshot_model.h"
 #include "sim/libzfs/state_file.h"
+#include "sim/libzfs/labels.h"
+#include "sim/libzfs/pool_model.h"
 #include "sim/libzfs/zfs_model.h"
 
 using zfs_sim::Outcome;
@@ -38,7 +41,16 @@ const char* const usage_text =
     "  fail FUNCTION [--errno N] [--times N | --always] [--after N] [--text TEXT]\n"
     "                               after N calls, the next N (default 1) calls of\n"
     "                               FUNCTION fail\n"
-    "  clear-faults                 no more planned failures\n";
+    "  clear-faults                 no more planned failures\n"
+    "  pool-config NAME             the pool's configuration (JSON)\n"
+    "  pool-set NAME KEY JSON       a member of the pool's record (scan_stats,\n"
+    "                               error_count, features, unreadable, ...)\n"
+    "  vdev-set NAME DEVICE KEY JSON\n"
+    "                               a member of a vdev (path, guid, root or a\n"
+    "                               top-level name like mirror-0); state, aux and\n"
+    "                               read/write/checksum_errors go to its stats\n"
+    "  label PATH                   the pool label on a device (JSON), if any\n"
+    "  pools-exported               GUID NAME STATE per exported or destroyed pool\n";
 
 using Args = std::vector<std::string>;
 
@@ -130,6 +142,43 @@ int get(ZfsModel& model, const Args& args) {
   return 0;
 }
 
+// A JSON argument; nothing (and a message) when it does not parse.
+std::optional<nlohmann::json> json_arg(const std::string& text) {
+  auto value = nlohmann::json::parse(text, nullptr, false);
+  if (value.is_discarded()) {
+    std::fprintf(stderr, "zfs-sim: not JSON: %s\n", text.c_str());
+    return std::nullopt;
+  }
+  return value;
+}
+
+int pool_command(ZfsModel& m, const Args& a) {
+  zfs_sim::LockedState& state = m.state();
+  zfs_sim::PoolModel pools(state);
+  if (a[0] == "pool-config") {
+    auto config = pools.config(a[1]);
+    if (!config) return report(zfs_sim::Failure{EZFS_NOENT, "no configuration of " + a[1]});
+    std::printf("%s\n", config->dump(1).c_str());
+    return 0;
+  }
+  if (a[0] == "label") {
+    if (auto label = zfs_sim::read_label(state.root(), a[1])) std::printf("%s\n", label->dump().c_str());
+    return 0;
+  }
+  if (a[0] == "pools-exported") {
+    for (const char* store : {"exported", "destroyed"}) {
+      const nlohmann::json kept_pools = state.state().value(store, nlohmann::json::object());
+      for (const auto& [guid, kept] : kept_pools.items())
+        std::printf("%s\t%s\t%s\n", guid.c_str(), kept.value("name", "").c_str(), store);
+    }
+    return 0;
+  }
+  auto value = json_arg(a.back());
+  if (!value) return 2;
+  if (a[0] == "pool-set") return report(pools.set_pool(a[1], a[2], *value));
+  return report(pools.set_vdev(a[1], a[2], a[3], *value));
+}
+
 struct Command {
   size_t min_args, max_args;
   std::function<int(ZfsModel&, const Args&)> run;
@@ -186,6 +235,11 @@ const std::map<std::string, Command>& commands() {
       {"snapshot",
        {2, 2,
         [](ZfsModel& m, const Args& a) { return report(zfs_sim::SnapshotModel(m).snapshot({a[1]})); }}},
+      {"pool-config", {2, 2, pool_command}},
+      {"pool-set", {4, 4, pool_command}},
+      {"vdev-set", {5, 5, pool_command}},
+      {"label", {2, 2, pool_command}},
+      {"pools-exported", {1, 1, pool_command}},
       {"clear-faults",
        {1, 1,
         [](ZfsModel& m, const Args&) {

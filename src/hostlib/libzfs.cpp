@@ -2,6 +2,7 @@
 
 #include "hostlib/libzfs_api.h"
 #include "hostlib/missing_result.h"
+#include "platform/data_object.h"
 
 // Without the library every feature counts as supported, so that nothing is
 // reported as unsupported by mistake.
@@ -24,6 +25,14 @@ LIBZFS_ENTRY_POINTS(LIBZFS_FORWARD)
 #undef LIBZFS_FORWARD
 
 const zfeature_info_t* spa_feature_table() { return libzfs_api::instance().spa_feature_table; }
+
+size_t spa_feature_table_entries(size_t limit) {
+  const zfeature_info_t* table = spa_feature_table();
+  if (!table) return 0;
+  size_t bytes = platform::data_object_size(table);
+  size_t entries = bytes ? bytes / sizeof(zfeature_info_t) : SPA_FEATURES;
+  return entries < limit ? entries : limit;
+}
 
 const pool_config_ops_t* libzfs_config_ops() { return libzfs_api::instance().libzfs_config_ops; }
 

@@ -16,6 +16,10 @@ LIBZFS_ENTRY_POINTS(LIBZFS_DECLARE)
 // The addresses of libzfs's feature table (SPA_FEATURES entries) and of its
 // pool-configuration operations; null when not resolved.
 const zfeature_info_t* spa_feature_table();
+// How many entries the loaded feature table really has (from the library's
+// symbol table), at most `limit`; SPA_FEATURES when the library does not
+// record the size, 0 without a table.
+size_t spa_feature_table_entries(size_t limit);
 const pool_config_ops_t* libzfs_config_ops();
 
 }  // namespace libzfs
