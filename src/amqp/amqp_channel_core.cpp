@@ -1,5 +1,7 @@
 #include "amqp/amqp_channel_core.h"
 
+#include <algorithm>
+
 #include <amqp.h>
 
 #include "amqp/amqp_bytes.h"
@@ -53,6 +55,12 @@ void AmqpChannelCore::abandon(const std::string& message, bool report) {
   if (state_ == State::closed) return;
   state_ = State::closed;
   auto error = on_error;
+  if (!report) {
+    // The client's own close: nobody is told of errors, but a finalizer still
+    // learns that its request was never answered.
+    for (auto& p : pending_) p.deferred->onError(nullptr).onSuccess(nullptr);
+    for (auto& [tag, d] : consumers) d->onError(nullptr).onSuccess(nullptr);
+  }
   fail_all(message, true);
   if (report && error) error(message);
 }
@@ -86,10 +94,16 @@ void AmqpChannelCore::on_content_complete() {
     if (auto f = on_returned) f(message);
     return;
   }
-  auto it = consumers.find(message.consumer_tag);
-  if (it == consumers.end()) return;  // a consumer that was just cancelled
-  auto d = it->second;
-  d->deliver(message);
+  std::shared_ptr<AmqpDeferred> d;
+  if (auto it = consumers.find(message.consumer_tag); it != consumers.end()) {
+    d = it->second;
+  } else {
+    // A delivery may overtake its consumer's confirmation.
+    for (auto& p : pending_)
+      if (p.reply == AMQP_BASIC_CONSUME_OK_METHOD && p.consumer_tag == message.consumer_tag)
+        d = p.deferred;
+  }
+  if (d) d->deliver(message);  // else a consumer that was just cancelled
 }
 
 bool AmqpChannelCore::on_frame(const amqp_frame_t& frame) {
@@ -189,11 +203,26 @@ bool AmqpChannelCore::on_frame(const amqp_frame_t& frame) {
       break;
   }
   if (state_ == State::closing) return true;  // answers to what the handle left behind
-  if (pending_.empty() || pending_.front().reply != id) return false;
-  Pending p = std::move(pending_.front());
-  pending_.pop_front();
+  // Answers come in the order of the requests, except that the broker may
+  // confirm a consumer after answering later requests: a consume-ok and a
+  // cancel-ok are matched by their tag, everything else by its kind.
+  std::string tag;
+  if (id == AMQP_BASIC_CONSUME_OK_METHOD)
+    tag = amqp_string(static_cast<amqp_basic_consume_ok_t*>(decoded)->consumer_tag);
+  if (id == AMQP_BASIC_CANCEL_OK_METHOD)
+    tag = amqp_string(static_cast<amqp_basic_cancel_ok_t*>(decoded)->consumer_tag);
+  auto match = std::find_if(pending_.begin(), pending_.end(), [&](const Pending& p) {
+    if (p.reply != id) return false;
+    return (id != AMQP_BASIC_CONSUME_OK_METHOD && id != AMQP_BASIC_CANCEL_OK_METHOD) ||
+           p.consumer_tag == tag || p.consumer_tag.empty();
+  });
+  if (match == pending_.end()) {
+    unexpected_ = std::string(amqp_method_name(id)) + " without a request";
+    return false;
+  }
+  Pending p = std::move(*match);
+  pending_.erase(match);
   if (id == AMQP_BASIC_CONSUME_OK_METHOD) {
-    std::string tag = amqp_string(static_cast<amqp_basic_consume_ok_t*>(decoded)->consumer_tag);
     consumers[tag] = p.deferred;
   } else if (id == AMQP_BASIC_CANCEL_OK_METHOD) {
     auto it = consumers.find(p.consumer_tag);

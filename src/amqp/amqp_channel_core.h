@@ -48,6 +48,7 @@ class AmqpChannelCore {
   std::function<void(const std::string&)> on_error;
   std::function<void(const AmqpMessage&)> on_returned;
   bool tx_selected = false;
+  std::string unexpected_;  // why the last frame was refused
   // The running consumers by tag.
   std::map<std::string, std::shared_ptr<AmqpDeferred>> consumers;
   AmqpConnection* connection_;

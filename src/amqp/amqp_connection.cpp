@@ -164,12 +164,14 @@ void AmqpConnection::on_readable() {
 
 bool AmqpConnection::dispatch(const amqp_frame_t& frame) {
   if (frame.channel == 0) return on_connection_method(frame);
+  if (state_ == State::closing) return true;  // the channels are over already
   auto it = channels_.find(frame.channel);
   if (it == channels_.end()) return true;  // a channel we no longer listen to
   auto core = it->second;
   auto alive = alive_;
   if (!core->on_frame(frame)) {
-    if (*alive) fail("unexpected frame on channel " + std::to_string(frame.channel));
+    if (*alive)
+      fail("unexpected frame on channel " + std::to_string(frame.channel) + ": " + core->unexpected_);
     return false;
   }
   return *alive;
@@ -359,7 +361,7 @@ void AmqpConnection::fail(const std::string& message, bool report) {
   auto channels = std::move(channels_);
   channels_.clear();
   for (auto& [id, core] : channels) {
-    core->abandon(message, true);
+    core->abandon(message, report);
     core->connection_ = nullptr;
     if (!*alive) return;
   }
