@@ -84,6 +84,9 @@ std::optional<std::string> AmqpCacheSQL::check_db() {
   // than taken for a failure.
   sqlite3_busy_timeout(db_, 2000);
   std::string error;
+  // A write-ahead log: one flush to disk per push or pop instead of three,
+  // with the same guarantee that a finished push survives a crash.
+  exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", &error);
   if (exec(db_, kCreateTable, &error) != SQLITE_OK) {
     close_db();
     return "CREATE TABLE error: " + error;

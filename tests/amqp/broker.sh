@@ -5,6 +5,8 @@
 #   broker.sh stop DIR     stops it and its epmd
 #   broker.sh pause DIR    stops the broker application (connections drop, the port refuses)
 #   broker.sh resume DIR   starts the application again
+#   broker.sh restart DIR  stops the whole node and starts it again with its data
+#   broker.sh ctl DIR ARGS rabbitmqctl ARGS for this node
 set -euo pipefail
 cmd=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -70,6 +72,20 @@ case $cmd in
     fi
     epmd -port "$ERL_EPMD_PORT" -kill >/dev/null 2>&1 || true
     rm -f "$dir/port" "$dir/server.pid"
+    ;;
+  restart)
+    # The whole node goes and comes back with its data, on the same ports.
+    $ctl -q stop >/dev/null 2>&1 || true
+    pid=$(cat "$dir/server.pid")
+    for _ in $(seq 1 80); do kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+    setsid /usr/lib/rabbitmq/bin/rabbitmq-server >>"$dir/log/server.out" 2>&1 </dev/null &
+    echo $! > "$dir/server.pid"
+    for _ in $(seq 1 120); do
+      $ctl -q await_startup --timeout 2 >/dev/null 2>&1 && exit 0
+      sleep 0.5
+    done
+    echo "broker did not come back" >&2
+    exit 1
     ;;
   pause) $ctl -q stop_app ;;
   resume) $ctl -q start_app && $ctl -q await_startup ;;

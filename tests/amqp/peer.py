@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """The management system's side, for the tests: an independent AMQP client (pika).
 
-  peer.py PORT get QUEUE COUNT TIMEOUT
+  peer.py PORT get QUEUE COUNT TIMEOUT [IDLE]
       consumes up to COUNT messages from the durable QUEUE (acknowledged),
-      one JSON line each: {"body", "correlation_id", "content_type"}
+      one JSON line each: {"body", "correlation_id", "content_type"}; stops
+      after TIMEOUT s, or IDLE s without a message once one came
   peer.py PORT rpc QUEUE BODY CORRID TIMEOUT
       publishes BODY to QUEUE (default exchange) with a private reply queue
       and prints the reply as one JSON line (nothing on time-out)
@@ -37,15 +38,21 @@ def main(argv):
     ch = conn.channel()
     if cmd == "get":
         queue, count, timeout = argv[3], int(argv[4]), float(argv[5])
+        idle = float(argv[6]) if len(argv) > 6 else None
         ch.queue_declare(queue=queue, durable=True)
+        ch.basic_qos(prefetch_count=500)
         got = 0
         end = time.time() + timeout
+        last = None
         for method, props, body in ch.consume(queue, inactivity_timeout=0.2):
             if method is not None:
                 line(body, props)
                 ch.basic_ack(method.delivery_tag)
                 got += 1
+                last = time.time()
             if got >= count or time.time() > end:
+                break
+            if idle is not None and last is not None and time.time() - last > idle:
                 break
         ch.cancel()
     elif cmd == "rpc":
