@@ -4,6 +4,7 @@
 // librabbitmq client to look at the broker's queues.
 #pragma once
 
+#include <mqueue.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -88,6 +89,7 @@ class Root {
     publish_queue_ = prefix + ".pub";
   }
   ~Root() {
+    for (const char* q : {"/ombrix-vm-amqp.mq", "/ombrix-vm.mq"}) ::mq_unlink(platform::ipc_name(q).c_str());
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
