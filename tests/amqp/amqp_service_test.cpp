@@ -11,6 +11,7 @@
 
 #include "ipc/mq_send.h"
 #include "tests/amqp/broker.h"
+#include "tests/amqp/relay.h"
 #include "tests/integration/sandbox.h"
 
 namespace {
@@ -53,6 +54,19 @@ class AmqpService : public ::testing::Test {
     return nlohmann::json::parse(run.output);
   }
 
+  // Points the configuration at another broker port.
+  void set_port(int from, int to) {
+    std::string path = sandbox_.path("/usr/local/etc/ombrix-vm.config");
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    std::string config = text.str();
+    std::string old_line = "Port = " + std::to_string(from) + "\n";
+    auto at = config.find(old_line);
+    ASSERT_NE(at, std::string::npos);
+    config.replace(at, old_line.size(), "Port = " + std::to_string(to) + "\n");
+    std::ofstream(path) << config;
+  }
+
   Sandbox sandbox_{{"--pool", "z05", "--vms", "1"}};
   std::string exchange_, cmd_, pub_, event_;
 };
@@ -86,6 +100,30 @@ TEST_F(AmqpService, RequestsFromTheManagementSystemAreAnswered) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]["correlation_id"], "corr-bad");
   EXPECT_EQ(nlohmann::json::parse(got[0]["body"].get<std::string>())["error"]["code"], -5);
+}
+
+TEST_F(AmqpService, SighupWithANewAddressReconnectsThere) {
+  auto relay = std::make_unique<amqp_test::Relay>(amqp_test::broker_port());
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  ASSERT_TRUE(eventually([&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+  }, std::chrono::seconds(30)));
+  ASSERT_TRUE(rpc(R"({"id":"a","method":"host-inventory"})", "before").is_object());
+
+  set_port(amqp_test::broker_port(), relay->port());
+  auto daemons = find_titled_processes(daemon_title);
+  ASSERT_EQ(daemons.size(), 1u);
+  ::kill(daemons[0], SIGHUP);
+  // Requests are answered through the relay once the AMQP daemon is back
+  // (the orderly close, then the next attempt 5 s later).
+  ASSERT_TRUE(eventually([&] {
+    return rpc(R"({"id":"b","method":"host-inventory"})", "after", 3).is_object();
+  }, std::chrono::seconds(40)));
+  // Without the relay the service has no broker any more.
+  relay.reset();
+  EXPECT_FALSE(eventually([&] {
+    return rpc(R"({"id":"c","method":"host-inventory"})", "gone", 2).is_object();
+  }, std::chrono::seconds(4)));
 }
 
 TEST_F(AmqpService, AKilledAmqpDaemonLosesNoCachedMessage) {
