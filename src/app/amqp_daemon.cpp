@@ -2,19 +2,29 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <spdlog/spdlog.h>
 
 #include "driver/config.h"
 #include "driver/logger.h"
 #include "ipc/mq_request.h"
 #include "ipc/posix_mq.h"
+#include "pool/pool_list.h"
 
-// The broker client (AmqpClient) is not part of the program yet. When it is,
-// init() constructs it with program_name, loop() and callback_, hands it the
-// Config fields amqp_url, exchange, event_key, publish_queue, cmd_queue and
-// heartbeats (apply_config) and starts it; on_sighup() applies the new values
-// and reloads it; on_loop_finished() stops it; on_queue_message() hands
-// pool_control records to its pool_control and the others to publish_reply.
+namespace {
+
+// The started pools and those whose state cannot be read.
+AmqpPoolListing list_started_pools() {
+  AmqpPoolListing listing;
+  pool_error_map errors;
+  listing.pools = find_pool(false, &errors);
+  for (const auto& [pool, err] : errors) listing.errors.emplace_back(pool, std::strerror(err));
+  return listing;
+}
+
+}  // namespace
 
 int AmqpDaemon::run_as_child_of(pid_t parent) {
   parent_ = parent;
@@ -31,10 +41,23 @@ bool AmqpDaemon::init() {
   if (!queue_.open(loop(), PosixMq::kAmqpQueue, [this](std::string text) { on_queue_message(text); }))
     return false;
   if (parent_ > 0) watch_parent(parent_);
+  AmqpClient::Options options = client_options_;
+  if (!options.pools) options.pools = list_started_pools;
+  client_ = std::make_unique<AmqpClient>(program_name, loop(), callback_, std::move(options));
+  apply_config();
+  client_->start();
   return true;
 }
 
+void AmqpDaemon::apply_config() {
+  const Config& c = Config::instance();
+  client_->apply_config(c.amqp_url, c.exchange, c.event_key, c.publish_queue, c.cmd_queue,
+                        static_cast<uint32_t>(std::max(0, c.heartbeats)));
+}
+
 void AmqpDaemon::on_loop_finished() {
+  if (client_) client_->stop();
+  client_.reset();
   queue_.close(stopped_by_signal_);
   spdlog::info("## Ombrix QTR (AMQP-daemon) pid={} ends", ::getpid());
 }
@@ -48,6 +71,9 @@ void AmqpDaemon::on_sighup() {
     return;
   }
   spdlog::info("## amqp:config: the configuration is read again");
+  if (!client_) return;
+  apply_config();
+  client_->reload();
 }
 
 void AmqpDaemon::on_sigint() {
@@ -67,11 +93,9 @@ void AmqpDaemon::on_queue_message(const std::string& text) {
     spdlog::error("### IPC. Bad record on '{}': {}", PosixMq::kAmqpQueue, error);
     return;
   }
-  if (request->corrid == kPoolControlCorrid) {
-    spdlog::warn("### amqp: no broker client; pool_control {} {} is dropped", request->reply_queue,
-                 request->message);
-    return;
-  }
-  spdlog::warn("### amqp: no broker client; the message for '{}' corrid={} is dropped",
-               request->reply_queue, request->corrid);
+  if (!client_) return;
+  if (request->corrid == kPoolControlCorrid)
+    client_->pool_control(request->reply_queue, request->message);
+  else
+    client_->publish_reply(request->corrid, request->message, request->reply_queue);
 }

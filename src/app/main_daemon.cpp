@@ -9,12 +9,15 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include "amqp/amqp_request_reply.h"
 #include "app/service_lock.h"
 #include "driver/config.h"
 #include "driver/logger.h"
 #include "driver/process_utils.h"
+#include "ipc/mq_send.h"
 #include "ipc/mq_vm_message.h"
 #include "ipc/posix_mq.h"
+#include "pool/host_inventory_query.h"
 
 namespace {
 
@@ -154,15 +157,26 @@ void MainDaemon::process_one_message() {
   messages_.pop_front();
   mq_vm_message record = parse_mq_vm_message(text);
   if (record.kind == MqVmMessageKind::amqp_request) {
-    // The broker requests' processing is still to come; until then such a
-    // record is only logged.
-    spdlog::warn("### IPC. No broker request processing yet; the record is dropped: {}", text);
+    answer_broker_request(record);
     return;
   }
   if (record.kind == MqVmMessageKind::confirm)
     fork_cmd_->process_confirm(record);
   else
     fork_cmd_->process_mq_message(record, text);
+}
+
+void MainDaemon::answer_broker_request(const mq_vm_message& record) {
+  std::string why;
+  auto reply = answer_amqp_request(record.message, record.corrid, record.reply_queue,
+                                   Config::instance().publish_queue, collect_host_inventory, &why);
+  if (!reply) {
+    spdlog::error("### amqp_request is not answered: {}: {}", why, record.message);
+    return;
+  }
+  std::string error = mq_send_to_amqp(reply->corrid, reply->reply_queue, reply->message, "");
+  if (!error.empty())
+    spdlog::error("### MQ send error: {}; the reply corrid={} is lost", error, reply->corrid);
 }
 
 void MainDaemon::child_cb(struct ev_loop* l, ev_child* watcher, int) {

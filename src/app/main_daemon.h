@@ -15,6 +15,7 @@
 #include "app/service_queue.h"
 #include "daemon/ev_forkcmd.h"
 #include "driver/restart_policy.h"
+#include "ipc/mq_vm_message.h"
 
 class MainDaemon : public IEvProc {
  public:
@@ -48,6 +49,9 @@ class MainDaemon : public IEvProc {
   void stop_service(int signal);
   void on_queue_message(std::string text);
   void process_one_message();
+  // A broker request: "host-inventory" is answered, every other method gets
+  // the "Unsupported method" error, through the AMQP daemon.
+  void answer_broker_request(const mq_vm_message& record);
 
   static void child_cb(struct ev_loop* loop, ev_child* watcher, int revents);
   static void restart_cb(struct ev_loop* loop, ev_timer* watcher, int revents);

@@ -1,0 +1,166 @@
+// The AMQP service end to end: the service runs in a sandbox against the
+// private broker, and the independent client plays the management system.
+#include <signal.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "ipc/mq_send.h"
+#include "tests/amqp/broker.h"
+#include "tests/amqp/relay.h"
+#include "tests/integration/sandbox.h"
+
+namespace {
+
+using amqp_test::peer;
+using amqp_test::peer_get;
+using test_support::eventually;
+
+class AmqpService : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GT(amqp_test::broker_port(), 0) << "the broker fixture did not start";
+    ASSERT_EQ(sandbox_.made().status, 0) << sandbox_.made().output;
+    exchange_ = amqp_test::unique_name("ex");
+    cmd_ = amqp_test::unique_name("cmd");
+    pub_ = amqp_test::unique_name("pub");
+    event_ = amqp_test::unique_name("ev");
+    std::string path = sandbox_.path("/usr/local/etc/ombrix-vm.config");
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    std::string config = text.str();
+    std::string amqp = "[AMQP]\nHost = 127.0.0.1\nUser = guest\nPassword = guest\nPort = " +
+                       std::to_string(amqp_test::broker_port()) + "\nExchange = " + exchange_ +
+                       "\nEventKey = " + event_ + "\nPublishQueue = " + pub_ +
+                       "\nCmdQueue = " + cmd_ + "\nHeartbeats = 5\n";
+    auto at = config.find("[AMQP]\nPort = 5672\nHeartbeats = 5\n");
+    ASSERT_NE(at, std::string::npos) << config;
+    config.replace(at, std::string("[AMQP]\nPort = 5672\nHeartbeats = 5\n").size(), amqp);
+    std::ofstream(path) << config;
+  }
+  void TearDown() override {
+    sandbox_.ombrix({"stop"});
+    for (const auto& q : {cmd_, pub_, event_}) amqp_test::ctl({"delete_queue", q});
+  }
+
+  // The answer of the service to `body` sent to the command queue.
+  nlohmann::json rpc(const std::string& body, const std::string& corrid, double timeout = 30) {
+    auto run = peer({"rpc", cmd_, body, corrid, std::to_string(timeout)});
+    if (run.output.empty()) return nullptr;
+    return nlohmann::json::parse(run.output);
+  }
+
+  // Points the configuration at another broker port.
+  void set_port(int from, int to) {
+    std::string path = sandbox_.path("/usr/local/etc/ombrix-vm.config");
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    std::string config = text.str();
+    std::string old_line = "Port = " + std::to_string(from) + "\n";
+    auto at = config.find(old_line);
+    ASSERT_NE(at, std::string::npos);
+    config.replace(at, old_line.size(), "Port = " + std::to_string(to) + "\n");
+    std::ofstream(path) << config;
+  }
+
+  Sandbox sandbox_{{"--pool", "z05", "--vms", "1"}};
+  std::string exchange_, cmd_, pub_, event_;
+};
+
+TEST_F(AmqpService, RequestsFromTheManagementSystemAreAnswered) {
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  // The consumer is there once the AMQP daemon has connected.
+  ASSERT_TRUE(eventually([&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+  }, std::chrono::seconds(30)));
+
+  auto reply = rpc(R"({"jsonrpc":"2.0","id":"inv-1","method":"host-inventory","params":{}})", "corr-inv");
+  ASSERT_TRUE(reply.is_object());
+  EXPECT_EQ(reply["correlation_id"], "corr-inv");
+  EXPECT_EQ(reply["content_type"], "application/json");
+  auto body = nlohmann::json::parse(reply["body"].get<std::string>());
+  EXPECT_EQ(body["id"], "inv-1");
+  EXPECT_EQ(body["result"]["code"], 1);
+  EXPECT_TRUE(body["result"]["data"]["localhost"].contains("z05")) << body.dump();
+
+  reply = rpc(R"({"jsonrpc":"2.0","id":"s-1","method":"vms-start","params":{}})", "corr-start");
+  ASSERT_TRUE(reply.is_object());
+  EXPECT_EQ(reply["correlation_id"], "corr-start");
+  body = nlohmann::json::parse(reply["body"].get<std::string>());
+  EXPECT_EQ(body["error"]["code"], -1);
+  EXPECT_EQ(body["error"]["data"], "vms-start");
+
+  // Garbage gets an error reply too; without a reply-to it goes to PublishQueue.
+  peer({"send", "", cmd_, "this is not json", "corr-bad", ""});
+  auto got = peer_get(pub_, 1, 20);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0]["correlation_id"], "corr-bad");
+  EXPECT_EQ(nlohmann::json::parse(got[0]["body"].get<std::string>())["error"]["code"], -5);
+}
+
+TEST_F(AmqpService, SighupWithANewAddressReconnectsThere) {
+  auto relay = std::make_unique<amqp_test::Relay>(amqp_test::broker_port());
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  ASSERT_TRUE(eventually([&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+  }, std::chrono::seconds(30)));
+  ASSERT_TRUE(rpc(R"({"id":"a","method":"host-inventory"})", "before").is_object());
+
+  set_port(amqp_test::broker_port(), relay->port());
+  auto daemons = find_titled_processes(daemon_title);
+  ASSERT_EQ(daemons.size(), 1u);
+  ::kill(daemons[0], SIGHUP);
+  // Requests are answered through the relay once the AMQP daemon is back
+  // (the orderly close, then the next attempt 5 s later).
+  ASSERT_TRUE(eventually([&] {
+    return rpc(R"({"id":"b","method":"host-inventory"})", "after", 3).is_object();
+  }, std::chrono::seconds(40)));
+  // Without the relay the service has no broker any more.
+  relay.reset();
+  EXPECT_FALSE(eventually([&] {
+    return rpc(R"({"id":"c","method":"host-inventory"})", "gone", 2).is_object();
+  }, std::chrono::seconds(4)));
+}
+
+TEST_F(AmqpService, AKilledAmqpDaemonLosesNoCachedMessage) {
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  ASSERT_TRUE(eventually([&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+  }, std::chrono::seconds(30)));
+  ASSERT_EQ(amqp_test::broker({"pause"}).status, 0);
+  bool resumed = false;
+  struct Resume {
+    bool& done;
+    ~Resume() {
+      if (!done) amqp_test::broker({"resume"});
+    }
+  } resume{resumed};
+
+  for (int i = 1; i <= 3; ++i)
+    ASSERT_EQ(mq_send_to_amqp("k-" + std::to_string(i), pub_, "{\"n\":" + std::to_string(i) + "}", ""), "");
+  std::string db = sandbox_.path("/var/db/ombrix-vm-amqp.db");
+  ASSERT_TRUE(eventually([&] {
+    return Sandbox::run_program("/usr/bin/sqlite3", {db, "SELECT COUNT(*) FROM publish"}).output == "3\n";
+  }));
+  auto amqp = find_titled_processes(amqp_daemon_title);
+  ASSERT_EQ(amqp.size(), 1u);
+  ::kill(amqp[0], SIGKILL);
+  ASSERT_TRUE(eventually([&] {
+    Sandbox::reap_children();
+    return find_titled_processes(amqp_daemon_title).empty();
+  }));
+
+  ASSERT_EQ(amqp_test::broker({"resume"}).status, 0);
+  resumed = true;
+  // A new start replaces the partial service; its AMQP daemon sends the cache.
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  auto got = peer_get(pub_, 4, 30);
+  ASSERT_EQ(got.size(), 3u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(got[i]["correlation_id"], "k-" + std::to_string(i + 1));
+}
+
+}  // namespace
