@@ -191,13 +191,15 @@ void AmqpClient::requeue_head(const std::string& msgid) {
 }
 
 void AmqpClient::pool_control(const std::string& pool, const std::string& command) {
+  spdlog::info("AMQP Pool '{}' control as '{}'", pool, command);
+  // Without a connection nothing is consumed; the started pools' queues are
+  // taken up when it is made.
   if (!watcher_) return;
   std::string queue = load_pool_config(Config::instance(), pool);
   if (queue.empty()) {
     spdlog::error("AMQP Pool ctrl: Pool not found '{}'", pool);
     return;
   }
-  spdlog::info("AMQP Pool '{}' control as '{}'", pool, command);
   if (command == "start")
     watcher_->pool_start(queue, pool);
   else if (command == "stop")

@@ -125,9 +125,10 @@ TEST_F(PoolCommandLine, LifeOfAPool) {
   EXPECT_EQ(host_.ombrix({"vm", "start", "--id=100002"}).status, 1);
 
   // Each pool record reached the AMQP daemon, which has no broker here.
-  ASSERT_TRUE(eventually([&] { return log().find("pool_control z05 stop is dropped") != std::string::npos; }));
+  ASSERT_TRUE(eventually([&] { return log().find("AMQP Pool 'z05' control as 'stop'") != std::string::npos; }))
+      << log();
   for (const char* word : {"start", "suspend", "resume"})
-    EXPECT_THAT(log(), HasSubstr(std::string("pool_control z05 ") + word + " is dropped"));
+    EXPECT_THAT(log(), HasSubstr(std::string("AMQP Pool 'z05' control as '") + word + "'"));
 }
 
 TEST_F(PoolCommandLine, RefusalsChangeNothing) {
@@ -197,10 +198,10 @@ TEST_F(PoolCommandLine, FailedVmIsReportedAndThePoolRestored) {
   // ... and its queue consumed again.
   ASSERT_TRUE(eventually([&] {
     std::string text = log();
-    size_t stop_at = text.find("pool_control z05 stop is dropped");
+    size_t stop_at = text.find("AMQP Pool 'z05' control as 'stop'");
     return stop_at != std::string::npos &&
-           text.find("pool_control z05 start is dropped", stop_at) != std::string::npos;
-  }));
+           text.find("AMQP Pool 'z05' control as 'start'", stop_at) != std::string::npos;
+  })) << log();
 
   // With takeback (the daemon's pool workers), the stopped VMs start again.
   ASSERT_EQ(pool({"start", "--id=z05"}).status, 0);
