@@ -63,6 +63,7 @@ typedef enum {
 /* Dataset property ids (0 to ZFS_NUM_PROPS - 1; an id without a property
  * in this table has no name). */
 typedef enum {
+  ZFS_PROP_INVAL = ZPROP_INVAL, /* the lookups' "no such property" */
   ZFS_PROP_TYPE = 0,
   ZFS_PROP_CREATION = 1,
   ZFS_PROP_USED = 2,
@@ -163,6 +164,7 @@ typedef enum {
 
 /* Pool property ids. */
 typedef enum {
+  ZPOOL_PROP_INVAL = ZPROP_INVAL, /* the lookups' "no such property" */
   ZPOOL_PROP_NAME = 0,
   ZPOOL_PROP_SIZE = 1,
   ZPOOL_PROP_CAPACITY = 2,
