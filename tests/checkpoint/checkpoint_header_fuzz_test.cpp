@@ -85,7 +85,7 @@ TEST(CheckpointHeaderFuzz, RandomDamageNeverCrashesNorHalfChangesAnImage) {
       case 1: put<uint32_t>(&data[checkpoint::list_length_offset], static_cast<uint32_t>(m.interesting_number())); break;
       case 2: m.flip(data, checkpoint::list_length_offset, checkpoint::list_offset + length); break;
       case 3: m.flip(data, memory_offset, memory_offset + 16); m.flip(data, memory_offset + 2048, memory_offset + 2072); break;
-      case 4: data.resize(m.below(data.size() + 1)); break;
+      case 4: data.resize(m.below((m.chance(50) ? data.size() : 3 * checkpoint::page_size) + 1)); break;
     }
     if (m.chance(10)) m.flip(data, 0, checkpoint::ident.size());
     write_file(path, data);

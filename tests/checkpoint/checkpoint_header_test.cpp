@@ -137,20 +137,19 @@ TEST_F(CheckpointHeader, DamagedHeaderListsGiveTheirCode) {
       {with_config(section(config_offset, 10).number("type", 1)),
        "-5 Header section 'config' has no string 'type'"},
       {config(config_offset, 10, "text "), "-5 Header section 'config' is not type 'text'"},
-      {config(config_offset, UINT64_MAX, "text"), beyond},
+      {config(config_offset, UINT64_MAX, "text"),
+       fmt::format("{}: {} bytes exceed the bound of {}", beyond, UINT64_MAX, checkpoint::max_config_size)},
       {config(1ull << 40, 10, "text"), beyond},
       {config(UINT64_MAX - 1, 10, "text"), beyond},
-      {config(memory_offset + checkpoint::page_size - 1, 1, "text"), beyond},  // the padding
+      {config(memory_offset + checkpoint::table_stride - 1, 1, "text"), beyond},  // the padding
       {PackedList().list("config", good_config), "-6 Header section 'memory' is missing"},
       {PackedList().list("config", good_config).string("memory", "x"),
        "-6 Header section 'memory' is missing"},
       {with_memory(PackedList().number("size", checkpoint::table_stride)),
        "-6 Header section 'memory' has no number 'offset'"},
       {with_memory(section(1ull << 40, 4096)), "-6 Memory section read error"},
-      {with_memory(section(config_offset, 4096)), "-6 Memory section data error"},
-      // The size is needed to convert only.
       {with_memory(PackedList().number("offset", memory_offset)),
-       "-7 Header section 'memory' has no number 'size'"},
+       "-6 Header section 'memory' has no number 'size'"},
   };
   root_.set_memory_format("2");
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -162,6 +161,105 @@ TEST_F(CheckpointHeader, DamagedHeaderListsGiveTheirCode) {
     if (r.code < -5) {
       EXPECT_EQ(snapshot_.config.at("name"), "vm1") << "case " << i;
     }
+  }
+}
+
+TEST_F(CheckpointHeader, ConfigurationSectionsOutOfBoundsAreRefused) {
+  // An image of 8 MiB (mostly a hole) whose configuration is `size` bytes at `offset`.
+  auto result = [&](uint64_t offset, uint64_t size) {
+    PackedList config = section(offset, size);
+    config.string("type", "text");
+    write_with_list(PackedList().list("config", config).list("memory", section(memory_offset, checkpoint::table_stride)));
+    std::filesystem::resize_file(path_, 8 * 1024 * 1024);
+    return text(read());
+  };
+  const std::string bound = fmt::format("exceed the bound of {}", checkpoint::max_config_size);
+  const struct {
+    uint64_t offset, size;
+    std::string expected;
+  } cases[] = {
+      {2 * checkpoint::table_stride, checkpoint::max_config_size, "0 "},
+      {2 * checkpoint::table_stride, checkpoint::max_config_size + 1,
+       fmt::format("-5 'Config' data section read error: {} bytes {}", checkpoint::max_config_size + 1, bound)},
+      {checkpoint::page_size, 3 * 1024 * 1024,
+       fmt::format("-5 'Config' data section read error: {} bytes {}", 3 * 1024 * 1024, bound)},
+      {0, 10, "-5 'Config' data section read error: the section overlaps the header page"},
+      {checkpoint::page_size - 1, 10, "-5 'Config' data section read error: the section overlaps the header page"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(result(c.offset, c.size), c.expected) << c.offset << " " << c.size;
+}
+
+// The conversion writes table pages where the header list puts the memory
+// section: one in the wrong place would overwrite the header or the
+// configuration, and an empty one would be reported converted untouched.
+TEST_F(CheckpointHeader, MisplacedMemorySectionsAreRefusedAndChangeNothing) {
+  const ImageParts good;  // configuration at 4096 (37 bytes), one table page at 8192
+  const uint64_t config_size = good.config_text.size();
+  const uint64_t stride = checkpoint::table_stride;
+  auto list = [&](uint64_t config_at, uint64_t memory_at, uint64_t memory_size) {
+    PackedList config = section(config_at, config_size);
+    config.string("type", "text");
+    return PackedList().list("config", config).list("memory", section(memory_at, memory_size));
+  };
+  const std::string empty = "-6 Memory section data error: the section is empty";
+  const std::string header = "-6 Memory section data error: the section overlaps the header page";
+  const std::string config = "-6 Memory section data error: the section overlaps the configuration section";
+  const std::string outside = "-6 Memory section read error";
+  const std::pair<PackedList, std::string> cases[] = {
+      {list(config_offset, memory_offset, 0), empty},
+      {list(config_offset, 0, stride), header},
+      {list(config_offset, checkpoint::page_size - 1, stride), header},
+      {list(config_offset, config_offset, stride), config},
+      {list(config_offset, config_offset + config_size - 1, stride), config},
+      // The configuration after the table page, but inside its 4096 bytes.
+      {list(memory_offset + checkpoint::page_size - 1, memory_offset, 1), config},
+      // The section, or its last table page, past the end of the image.
+      {list(config_offset, memory_offset, 2 * stride), outside},
+      {list(config_offset, memory_offset + stride - checkpoint::page_size + 1, 1), outside},
+      {list(config_offset, memory_offset, UINT64_MAX - memory_offset + 1), outside},
+      // Right next to each other: a sound image.
+      {list(config_offset, config_offset + config_size, 1), "-6 Memory section data error"},
+      {list(memory_offset + checkpoint::page_size, memory_offset, checkpoint::page_size), "0 "},
+  };
+  root_.set_memory_format("2");
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    write_with_list(cases[i].first);
+    Bytes before = read_file(path_);
+    EXPECT_EQ(text(read()), cases[i].second) << "case " << i;
+    if (cases[i].second != "0 ") {
+      EXPECT_EQ(read_file(path_), before) << "case " << i;
+    }
+  }
+}
+
+// A full layout-1 page whose entries 509 and 510 hold the magic carries it at
+// byte 2048 too, where layout 0 keeps it: once converted, such a table must
+// read as converted and stay as it is.
+TEST_F(CheckpointHeader, ConvertedTablesNeverReadAsUnconverted) {
+  std::vector<uint32_t> magic_entries = entries(511, 1000);
+  magic_entries[509] = static_cast<uint32_t>(checkpoint::table_magic);
+  magic_entries[510] = static_cast<uint32_t>(checkpoint::table_magic >> 32);
+  const std::vector<std::vector<uint32_t>> chains[] = {
+      {magic_entries},
+      {magic_entries, entries(3)},
+      {entries(511), magic_entries, magic_entries, entries(7)},
+  };
+  root_.set_memory_format("2");
+  for (const auto& chain : chains) {
+    ImageParts parts;
+    parts.table.clear();
+    for (size_t i = 0; i < chain.size(); ++i) parts.table.push_back(old_page(chain[i], i + 1 == chain.size()));
+    write_image(path_, parts);
+    ASSERT_EQ(text(read()), "0 ") << chain.size();
+    EXPECT_EQ(snapshot_.memory_format, 0);
+    Bytes converted = read_file(path_);
+    for (size_t i = 0; i < chain.size(); ++i)
+      EXPECT_EQ(0, std::memcmp(&converted[memory_offset + i * checkpoint::table_stride],
+                               new_page(chain[i], i + 1 == chain.size()).data(), checkpoint::page_size))
+          << chain.size() << " pages, page " << i;
+    EXPECT_EQ(text(read()), "0 ") << chain.size();
+    EXPECT_EQ(snapshot_.memory_format, 1) << chain.size();
+    EXPECT_EQ(read_file(path_), converted) << chain.size();
   }
 }
 

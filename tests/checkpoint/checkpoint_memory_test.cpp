@@ -13,18 +13,36 @@ using checkpoint::table_stride;
 
 constexpr uint64_t table_offset = 8192;
 
-TEST(CheckpointPageLayout, MagicAt2048WinsOverMagicAt0) {
-  Page page{};
-  EXPECT_EQ(table_page_layout(page.data()), std::nullopt);
-  for (auto [magic, layout] : {std::pair{table_magic, std::optional{memory_format_new}},
-                               {table_magic | 1, memory_format_new},
-                               {table_magic | 4, std::nullopt}}) {
-    put<uint64_t>(&page[0], magic);
-    EXPECT_EQ(table_page_layout(page.data()), layout) << magic;
-  }
-  put<uint64_t>(&page[0], table_magic);
-  put<uint64_t>(&page[2048], table_magic);
-  EXPECT_EQ(table_page_layout(page.data()), memory_format_old);
+TEST(CheckpointPageLayout, WellFormedPagesFirstThenTheMagic) {
+  std::vector<uint32_t> magic_entries = entries(511);
+  magic_entries[509] = static_cast<uint32_t>(table_magic);
+  magic_entries[510] = static_cast<uint32_t>(table_magic >> 32);
+  const Page converted_full = new_page(magic_entries, false);  // magic at 0 and at 2048
+  Page damaged = converted_full;
+  damaged[4000] = 1;
+  Page bare{};
+  Page both_magics{};
+  put<uint64_t>(&both_magics[0], table_magic);
+  put<uint64_t>(&both_magics[2048], table_magic);
+  const Page old_last = old_page({1}, true), new_last = new_page({1}, true);
+  const struct {
+    const char* what;
+    Page first;
+    bool single;
+    const Page* last;
+    std::optional<int32_t> layout;
+  } cases[] = {
+      {"no magic", bare, true, nullptr, std::nullopt},
+      {"magic with bit 2 at 0", [] { Page p{}; put<uint64_t>(&p[0], table_magic | 4); return p; }(), true, nullptr, std::nullopt},
+      {"bare magic at 0", [] { Page p{}; put<uint64_t>(&p[0], table_magic | 1); return p; }(), true, nullptr, memory_format_new},
+      {"bare magics at 0 and 2048", both_magics, true, nullptr, memory_format_old},
+      {"old page", old_page({1, 2}, false), false, &old_last, memory_format_old},
+      {"converted page, magic in its entries, then converted", converted_full, false, &new_last, memory_format_new},
+      {"well formed in both, then old", converted_full, false, &old_last, memory_format_old},
+      {"converted page with bytes after its entries", damaged, false, &new_last, memory_format_old},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(table_chain_layout(c.first.data(), c.last ? c.last->data() : c.first.data(), c.single), c.layout) << c.what;
 }
 
 TEST(CheckpointPageLayout, ConvertedPageHoldsEntriesUpToTheEndMark) {
@@ -89,6 +107,21 @@ TEST_F(CheckpointMemoryTable, ConvertsEveryPageOfTheChain) {
   }
 }
 
+// A converted page whose entries 509 and 510 hold the magic has it at byte
+// 2048 too; a conversion completed after being cut short leaves it as it is.
+TEST_F(CheckpointMemoryTable, CompletesACutShortChainWhoseConvertedPagesHoldTheMagic) {
+  std::vector<uint32_t> magic_entries = entries(511, 100);
+  magic_entries[509] = static_cast<uint32_t>(table_magic);
+  magic_entries[510] = static_cast<uint32_t>(table_magic >> 32);
+  const std::vector<Page> converted = {new_page(entries(511), false), new_page(magic_entries, false),
+                                       new_page(entries(5, 200), true)};
+  std::vector<Page> cut_short = converted;
+  cut_short[0] = old_page(entries(511), false);
+  write_chain(cut_short);
+  ASSERT_EQ(convert_memory_table(path_, table_offset, 3 * table_stride), std::nullopt);
+  for (size_t i = 0; i < converted.size(); ++i) EXPECT_EQ(page_at(i), converted[i]) << "page " << i;
+}
+
 TEST_F(CheckpointMemoryTable, BadPagesChangeNothing) {
   // A chain of three with page `i` replaced by `page`.
   auto with = [](size_t i, const Page& page) {
@@ -125,10 +158,11 @@ TEST_F(CheckpointMemoryTable, BadPagesChangeNothing) {
   }
 }
 
-TEST_F(CheckpointMemoryTable, EmptySectionAndMissingImage) {
+TEST_F(CheckpointMemoryTable, EmptyOrMisplacedSectionAndMissingImage) {
   write_chain(chain(1));
   Bytes before = read_file(path_);
-  EXPECT_EQ(convert_memory_table(path_, table_offset, 0), std::nullopt);
+  EXPECT_EQ(convert_memory_table(path_, table_offset, 0), "Memory section data error");
+  EXPECT_EQ(convert_memory_table(path_, checkpoint::page_size - 1, table_stride), "Memory section data error");
   EXPECT_EQ(read_file(path_), before);
   EXPECT_EQ(convert_memory_table(dir_.path("/absent"), 0, table_stride),
             "Memory update: failed to open snapshot");

@@ -94,7 +94,8 @@ constexpr uint64_t config_offset = 4096;
 constexpr uint64_t memory_offset = 8192;
 
 // A whole image: the configuration text at 4096 (padded to a page), the
-// memory table pages at 8192, 8192 + 2 MiB, ...
+// memory table pages at 8192, 8192 + 2 MiB, ..., the file as long as the
+// memory section.
 struct ImageParts {
   std::string config_text = "pci.0.7.0.device=virtio-blk\nname=vm1\n";
   std::vector<Page> table = {old_page({1, 2, 3}, true)};
@@ -121,6 +122,9 @@ inline void write_image(const std::string& path, const ImageParts& parts) {
   for (size_t i = 0; i < parts.table.size(); ++i)
     write_at(path, memory_offset + i * checkpoint::table_stride, parts.table[i].data(),
              parts.table[i].size());
+  // The image holds the whole memory section (the guest memory left a hole).
+  if (!parts.table.empty())
+    std::filesystem::resize_file(path, memory_offset + parts.table.size() * checkpoint::table_stride);
 }
 
 // Loads the stand-in libnv into the process-wide binding, once, from a root

@@ -2,6 +2,7 @@
 // a test_support::TempRoot.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -77,9 +78,17 @@ inline Bytes read_file(const std::string& path) {
   return data;
 }
 
+// Writes `data` as the whole file, its zero pages left as holes.
 inline void write_file(const std::string& path, const Bytes& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
+  for (size_t at = 0; ok && at < data.size(); at += checkpoint::page_size) {
+    size_t n = std::min(checkpoint::page_size, data.size() - at);
+    if (std::all_of(&data[at], &data[at] + n, [](uint8_t b) { return b == 0; })) continue;
+    ok = ::pwrite(fd, &data[at], n, static_cast<off_t>(at)) == static_cast<ssize_t>(n);
+  }
+  if (!ok) ADD_FAILURE() << "cannot write " << path;
+  if (fd >= 0) ::close(fd);
 }
 
 // The entries 1, 2, ..., n offset by `base`.

@@ -26,6 +26,10 @@ inline constexpr size_t list_length_offset = 64;
 inline constexpr size_t list_offset = 68;
 inline constexpr size_t max_list_length = page_size - list_offset;
 
+// A bhyve configuration is a few kilobytes; a larger section is a damaged
+// header, and its size is never allocated.
+inline constexpr uint64_t max_config_size = 1024 * 1024;
+
 inline constexpr uint64_t table_magic = 0xD1F76E4D0D696D02ull;
 inline constexpr uint64_t table_stride = 2 * 1024 * 1024;
 inline constexpr size_t max_table_entries = 511;

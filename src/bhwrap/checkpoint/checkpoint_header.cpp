@@ -15,6 +15,7 @@
 #include "bhwrap/checkpoint/checkpoint_format.h"
 #include "bhwrap/checkpoint/checkpoint_header_list.h"
 #include "bhwrap/checkpoint/checkpoint_memory.h"
+#include "bhwrap/checkpoint/checkpoint_memory_section.h"
 #include "platform/sysctl.h"
 
 namespace {
@@ -36,7 +37,7 @@ std::optional<uint32_t> kernel_memory_format(std::string& error) {
 
 // Brings a layout-0 memory table into the layout the kernel asks for.
 std::optional<std::string> convert_if_asked(const snapshot_config& snapshot,
-                                            const libnv::nvlist_t* header, uint64_t offset) {
+                                            const ImageSection& memory) {
   std::string error;
   std::optional<uint32_t> wanted = kernel_memory_format(error);
   if (!wanted) {
@@ -47,9 +48,7 @@ std::optional<std::string> convert_if_asked(const snapshot_config& snapshot,
     return std::nullopt;
   }
   if (*wanted < 2) return std::nullopt;
-  uint64_t size = 0;
-  if (auto missing = header_number(header, "memory", "size", size)) return missing;
-  return convert_memory_table(snapshot.path, offset, size);
+  return convert_memory_table(snapshot.path, memory.offset, memory.size);
 }
 
 }  // namespace
@@ -78,18 +77,19 @@ checkpoint_result read_checkpoint_header(snapshot_config& snapshot, bool ident_o
   header_list header = unpack_header_list(&page[checkpoint::list_offset], list_length);
   if (!header) return {header_bad_list, "Header nvlist_unpack error"};
 
-  if (auto error = read_config_section(image, header.get(), snapshot.config))
+  ImageSection config;
+  if (auto error = read_config_section(image, header.get(), snapshot.config, config))
     return {header_bad_config, std::move(*error)};
 
-  uint64_t memory_offset = 0;
-  if (auto error = header_number(header.get(), "memory", "offset", memory_offset))
+  ImageSection memory;
+  if (auto error = read_memory_section(image, header.get(), config, memory))
     return {header_bad_memory, std::move(*error)};
-  if (auto error = read_memory_layout(image, memory_offset, snapshot.memory_format))
+  if (auto error = read_memory_layout(image, memory, snapshot.memory_format))
     return {header_bad_memory, std::move(*error)};
 
   if (snapshot.memory_format == memory_format_old) {
     image.close();
-    if (auto error = convert_if_asked(snapshot, header.get(), memory_offset))
+    if (auto error = convert_if_asked(snapshot, memory))
       return {header_convert_failed, std::move(*error)};
   }
   return {};

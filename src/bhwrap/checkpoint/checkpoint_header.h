@@ -12,12 +12,14 @@ inline constexpr int32_t header_short = -2;          // "Header read error"
 inline constexpr int32_t header_bad_ident = -3;      // "Mismatched Ident"
 inline constexpr int32_t header_bad_list = -4;       // "Header nvlist_unpack error"
 inline constexpr int32_t header_bad_config = -5;     // the configuration section
-inline constexpr int32_t header_bad_memory = -6;     // the memory table's layout
+inline constexpr int32_t header_bad_memory = -6;     // the memory section's place or layout
 inline constexpr int32_t header_convert_failed = -7; // converting the memory table
 
 // Reads the image at `snapshot.path`. With `ident_only`, only checks the
-// identification. Otherwise loads `snapshot.config` and `snapshot.memory_format`
-// and, when the table is in layout 0 and the kernel asks for layout 2 or
-// later, converts the table to layout 1 on disk (`memory_format` stays 0).
+// identification. Otherwise checks that the sections lie inside the image,
+// after the header page and apart from each other, loads `snapshot.config`
+// and `snapshot.memory_format` and, when the table is in layout 0 and the
+// kernel asks for layout 2 or later, converts the table to layout 1 on disk
+// (`memory_format` stays 0).
 // `config` is emptied first and keeps what was loaded when a later step fails.
 checkpoint_result read_checkpoint_header(snapshot_config& snapshot, bool ident_only);

@@ -27,29 +27,6 @@ void store(uint8_t* page, size_t offset, T value) {
   std::memcpy(page + offset, &value, sizeof value);
 }
 
-// Whether `page` is a well-formed layout-0 page in its place in the chain.
-bool old_table_page_valid(const uint8_t* page, bool last) {
-  return load<uint64_t>(page, old_magic_offset) == table_magic &&
-         ((load<uint32_t>(page, old_flags_offset) & old_last_page_flag) != 0) == last;
-}
-
-// Whether `page` is a layout-1 page as a conversion writes it, in its place.
-bool new_table_page_valid(const uint8_t* page, bool last) {
-  uint64_t magic = load<uint64_t>(page, 0);
-  return (magic & ~new_last_page_bit) == table_magic &&
-         ((magic & new_last_page_bit) != 0) == last && page[new_version_offset] == 1 &&
-         page[new_version_offset + 1] == 1 &&
-         load<uint16_t>(page, new_count_offset) <= max_table_entries;
-}
-
-enum class PageState { old, converted, bad };
-
-PageState classify(const uint8_t* page, bool first, bool last) {
-  if (old_table_page_valid(page, last)) return PageState::old;
-  if (!first && new_table_page_valid(page, last)) return PageState::converted;
-  return PageState::bad;
-}
-
 // The chain: a page at offset, offset + 2 MiB, ... below end.
 struct Chain {
   uint64_t offset;
@@ -61,23 +38,56 @@ struct Chain {
 
 }  // namespace
 
-std::optional<int32_t> table_page_layout(const uint8_t* page) {
-  if (load<uint64_t>(page, old_magic_offset) == table_magic) return memory_format_old;
-  if ((load<uint64_t>(page, 0) & ~new_last_page_bit) == table_magic) return memory_format_new;
+bool old_table_page_valid(const uint8_t* page, bool last) {
+  return load<uint64_t>(page, old_magic_offset) == table_magic &&
+         ((load<uint32_t>(page, old_flags_offset) & old_last_page_flag) != 0) == last;
+}
+
+bool new_table_page_valid(const uint8_t* page, bool last) {
+  uint64_t magic = load<uint64_t>(page, 0);
+  uint16_t count = load<uint16_t>(page, new_count_offset);
+  if ((magic & ~new_last_page_bit) != table_magic || ((magic & new_last_page_bit) != 0) != last ||
+      page[new_version_offset] != 1 || page[new_version_offset + 1] != 1 ||
+      count > max_table_entries)
+    return false;
+  for (size_t i = new_entries_offset + count * sizeof(uint32_t); i < page_size; ++i)
+    if (page[i] != 0) return false;
+  return true;
+}
+
+std::optional<int32_t> table_chain_layout(const uint8_t* first, const uint8_t* last,
+                                          bool single) {
+  bool old_form = old_table_page_valid(first, single);
+  bool new_form = new_table_page_valid(first, single);
+  if (old_form && new_form)
+    return old_table_page_valid(last, true) ? memory_format_old : memory_format_new;
+  if (old_form) return memory_format_old;
+  if (new_form) return memory_format_new;
+  if (load<uint64_t>(first, old_magic_offset) == table_magic) return memory_format_old;
+  if ((load<uint64_t>(first, 0) & ~new_last_page_bit) == table_magic) return memory_format_new;
   return std::nullopt;
 }
 
-std::optional<std::string> read_memory_layout(const CheckpointFile& image, uint64_t offset,
+std::optional<std::string> read_memory_layout(const CheckpointFile& image,
+                                              const ImageSection& memory,
                                               int32_t& memory_format) {
-  Page page{};
-  if (image.read_at(page.data(), page.size(), offset) != static_cast<ssize_t>(page.size()))
+  const Chain chain{memory.offset, memory.offset + memory.size};
+  Page first{}, last{};
+  if (chain.pages() == 0 ||
+      image.read_at(first.data(), first.size(), chain.position(0)) != static_cast<ssize_t>(first.size()))
     return read_error;
-  std::optional<int32_t> layout = table_page_layout(page.data());
+  if (chain.pages() > 1) {
+    if (image.read_at(last.data(), last.size(), chain.position(chain.pages() - 1)) !=
+        static_cast<ssize_t>(last.size()))
+      return read_error;
+  } else {
+    last = first;
+  }
+  std::optional<int32_t> layout = table_chain_layout(first.data(), last.data(), chain.pages() == 1);
   if (!layout) return data_error;
   memory_format = *layout;
   return std::nullopt;
 }
-
 void convert_table_page(const uint8_t* page, bool last, uint8_t* out) {
   std::memset(out, 0, page_size);
   store<uint64_t>(out, 0, table_magic | (last ? new_last_page_bit : 0));
@@ -96,27 +106,34 @@ std::optional<std::string> convert_memory_table(const std::string& path, uint64_
                                                 uint64_t size) {
   CheckpointFile image;
   if (image.open(path, true) != 0) return "Memory update: failed to open snapshot";
-  if (size > UINT64_MAX - offset) return data_error;
+  if (size == 0 || offset < page_size || size > UINT64_MAX - offset) return data_error;
   const Chain chain{offset, offset + size};
+  const uint64_t pages = chain.pages();
   Page page{};
 
-  // Check the whole chain before changing anything.
-  for (uint64_t i = 0; i < chain.pages(); ++i) {
-    if (image.read_at(page.data(), page.size(), chain.position(i)) !=
-        static_cast<ssize_t>(page.size()))
-      return read_error;
-    if (classify(page.data(), i == 0, chain.last(i)) == PageState::bad) return data_error;
+  // Check the whole chain before changing anything: layout-0 pages from the
+  // first, then (after a conversion cut short) layout-1 pages to the end. The
+  // layout-1 part starts at the earliest page it can, after the first.
+  auto read_page = [&](uint64_t i) {
+    return image.read_at(page.data(), page.size(), chain.position(i)) ==
+           static_cast<ssize_t>(page.size());
+  };
+  uint64_t converted_from = pages;
+  for (; converted_from > 1; --converted_from) {
+    if (!read_page(converted_from - 1)) return read_error;
+    if (!new_table_page_valid(page.data(), chain.last(converted_from - 1))) break;
+  }
+  for (uint64_t i = 0; i < converted_from; ++i) {
+    if (!read_page(i)) return read_error;
+    if (!old_table_page_valid(page.data(), chain.last(i))) return data_error;
   }
 
-  // Rewrite from the last page to the first.
+  // Rewrite the layout-0 pages from the last to the first.
   Page converted{};
-  for (uint64_t i = chain.pages(); i-- > 0;) {
+  for (uint64_t i = converted_from; i-- > 0;) {
     uint64_t position = chain.position(i);
-    if (image.read_at(page.data(), page.size(), position) != static_cast<ssize_t>(page.size()))
-      return read_error;
-    PageState state = classify(page.data(), i == 0, chain.last(i));
-    if (state == PageState::bad) return data_error;
-    if (state == PageState::converted) continue;
+    if (!read_page(i)) return read_error;
+    if (!old_table_page_valid(page.data(), chain.last(i))) return data_error;
     convert_table_page(page.data(), chain.last(i), converted.data());
     if (image.write_at(converted.data(), converted.size(), position) !=
         static_cast<ssize_t>(converted.size()))
