@@ -73,15 +73,17 @@ std::optional<pool_op_result> state_refusal(PoolOp op, const std::string& pool, 
   return std::nullopt;
 }
 
-// A pool that is gone (exported, destroyed) may still have running VMs: stop
-// or suspend them all the same.
-void act_on_vms_of_missing_pool(PoolOp op, const std::string& pool) {
+// The refusal of a pool that does not exist. A pool that is gone (exported,
+// destroyed) may still have running VMs: a stop or suspend acts on them all
+// the same.
+pool_op_result pool_not_found_result(PoolOp op, const std::string& pool) {
   for (const auto& [vm_id, pid] : find_bhyve_processes()) {
     std::optional<running_vm> vm = read_running_vm(vm_id);
     if (!vm || vm->pool != pool) continue;
     if (op == PoolOp::stop) vm_stop_request(vm->vm_id);
     if (op == PoolOp::suspend) vm_suspend_request(vm->vm_id, pool);
   }
+  return pool_op_result{kPoolFailed, fmt::format("Pool not found: '{}'", pool)};
 }
 
 }  // namespace
@@ -107,8 +109,7 @@ pool_opening open_pool_operation(PoolOp op, const std::string& pool) {
     return opening;
   }
   if (!pool_exists(pool)) {
-    act_on_vms_of_missing_pool(op, pool);
-    opening.refused = pool_op_result{kPoolFailed, fmt::format("Pool not found: '{}'", pool)};
+    opening.refused = pool_not_found_result(op, pool);
     return opening;
   }
   if (!banner_first) std::printf(text.banner, pool.c_str());

@@ -44,7 +44,8 @@ class AmqpService : public ::testing::Test {
   }
   void TearDown() override {
     sandbox_.ombrix({"stop"});
-    for (const auto& q : {cmd_, pub_, event_}) amqp_test::ctl({"delete_queue", q});
+    for (const auto& q : {cmd_, pub_, event_, pool_queue_})
+      if (!q.empty()) amqp_test::ctl({"delete_queue", q});
   }
 
   // The answer of the service to `body` sent to the command queue.
@@ -68,7 +69,7 @@ class AmqpService : public ::testing::Test {
   }
 
   Sandbox sandbox_{{"--pool", "z05", "--vms", "1"}};
-  std::string exchange_, cmd_, pub_, event_;
+  std::string exchange_, cmd_, pub_, event_, pool_queue_;
 };
 
 TEST_F(AmqpService, RequestsFromTheManagementSystemAreAnswered) {
@@ -124,6 +125,29 @@ TEST_F(AmqpService, SighupWithANewAddressReconnectsThere) {
   EXPECT_FALSE(eventually([&] {
     return rpc(R"({"id":"c","method":"host-inventory"})", "gone", 2).is_object();
   }, std::chrono::seconds(4)));
+}
+
+// A pool's queue is consumed while the pool is started: stopping and starting
+// the pool from the command line stops and starts its consumer.
+TEST_F(AmqpService, PoolQueueIsConsumedWhileThePoolIsStarted) {
+  pool_queue_ = amqp_test::unique_name("pool");
+  sandbox_.write("/pools/z05/.internal/etc/ombrix-vm_pool.conf", "ConsumeQueue = " + pool_queue_ + "\n");
+  ::setenv("OMBRIX_WRAPPER_RELEASE_PAUSE_MS", "0", 1);
+  auto started = sandbox_.ombrix({"start", "--daemon"});
+  ::unsetenv("OMBRIX_WRAPPER_RELEASE_PAUSE_MS");
+  ASSERT_EQ(started.status, 0) << started.output;
+  auto consumed = [&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(pool_queue_) != std::string::npos;
+  };
+  // The started pool's queue is taken up once the AMQP daemon has connected.
+  ASSERT_TRUE(eventually(consumed, std::chrono::seconds(30)));
+
+  auto stop = sandbox_.ombrix({"pool", "stop", "--id=z05"});
+  ASSERT_EQ(stop.status, 0) << stop.output;
+  EXPECT_TRUE(eventually([&] { return !consumed(); }, std::chrono::seconds(30)));
+  auto start = sandbox_.ombrix({"pool", "start", "--id=z05"});
+  ASSERT_EQ(start.status, 0) << start.output;
+  EXPECT_TRUE(eventually(consumed, std::chrono::seconds(30)));
 }
 
 TEST_F(AmqpService, AKilledAmqpDaemonLosesNoCachedMessage) {

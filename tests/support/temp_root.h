@@ -58,7 +58,27 @@ inline void remove_tagged_ipc_objects(const std::string& tag) {
 
 inline const char* kRootRegistry = "/tmp/ombrix-test-roots";
 
-// Removes what the roots of ended test processes left behind.
+// Kills (SIGKILL) every process whose working directory lies in `dir`, also
+// when `dir` has been removed since: the service processes, wrappers and
+// hypervisors of a simulated host. They hold its queues open, and a removed
+// queue still counts against the budget while it is open.
+inline void kill_processes_in(const std::string& dir) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code link_ec;
+    std::string cwd = std::filesystem::read_symlink(it->path() / "cwd", link_ec).string();
+    if (link_ec) continue;
+    const std::string deleted = " (deleted)";
+    if (cwd.size() > deleted.size() && cwd.compare(cwd.size() - deleted.size(), deleted.size(), deleted) == 0)
+      cwd.resize(cwd.size() - deleted.size());
+    if (cwd == dir || cwd.rfind(dir + "/", 0) == 0) ::kill(std::stoi(name), SIGKILL);
+  }
+}
+
+// Removes what the roots of ended test processes left behind: their
+// processes, IPC objects and directories.
 inline void sweep_abandoned_roots() {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(kRootRegistry, ec), end; !ec && it != end; it.increment(ec)) {
@@ -67,6 +87,7 @@ inline void sweep_abandoned_roots() {
     std::string dir;
     std::ifstream(it->path()) >> pid >> dir;
     if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+    if (dir.rfind("/tmp/ombrix-", 0) == 0) kill_processes_in(dir);
     remove_tagged_ipc_objects(it->path().filename().string());
     std::error_code ignored;
     if (dir.rfind("/tmp/ombrix-", 0) == 0) std::filesystem::remove_all(dir, ignored);
