@@ -7,7 +7,7 @@
 // becomes '_'. The kernel's setting hw.vmm.features.snapshot_memory_format is
 // the whole number in the file /var/run/vmm/features.snapshot_memory_format
 // of the host (1 when the file is absent). A well-known TCP port P (the
-// storage target's 7000) is 20000 + (H + P * 7919) mod 40000, H the root's
+// storage target's 7000) is 20000 + (H + P * 7919) mod 12000, H the root's
 // FNV-1a as above. Without OMBRIX_ROOT, paths, names and ports are used as
 // they are.
 //
@@ -68,7 +68,7 @@ inline std::string ipc_name(std::string_view name) {
 inline int port(int real_port) {
   std::string r = root();
   if (r.empty()) return real_port;
-  return 20000 + static_cast<int>((root_hash(r) + static_cast<uint32_t>(real_port) * 7919u) % 40000u);
+  return 20000 + static_cast<int>((root_hash(r) + static_cast<uint32_t>(real_port) * 7919u) % 12000u);
 }
 
 // hw.vmm.features.snapshot_memory_format; `fallback` when unreadable.

@@ -80,9 +80,10 @@ std::string ipc_tag(std::string_view root) {
 int host_port(int port) {
   const std::string& root = host_root();
   if (root.empty()) return port;
-  // A port in 20000..59999 chosen by the root, keeping the original's low digits
-  // apart for different ports of one root.
-  return 20000 + static_cast<int>((root_hash(root) + static_cast<uint32_t>(port) * 7919u) % 40000u);
+  // A port in 20000..31999 chosen by the root (different ports of one root
+  // apart): below the range Linux hands out to outgoing connections
+  // (32768..60999), where a listener could find its port taken.
+  return 20000 + static_cast<int>((root_hash(root) + static_cast<uint32_t>(port) * 7919u) % 12000u);
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include "platform/cpu_affinity.h"
 #include "platform/process_table.h"
 #include "tests/bhwrap/bhwrap_test_host.h"
+#include "tests/support/free_port.h"
 
 namespace bhwrap_test {
 namespace {
@@ -233,7 +234,8 @@ TEST(BhWrapRun, AnErrorWhileBhyveRunsStopsItAndReportsTheRun) {
 TEST(BhWrapRun, ReceiveThatNeverCompletesIsStoppedByItsWatchdog) {
   WrapperHost host;
   _command cmd = host.command("vms-receive");
-  cmd.cloudinit_port = static_cast<uint16_t>(40000 + ::getpid() % 20000);  // bhyve listens here
+  cmd.cloudinit_port = test_support::free_tcp_port();  // bhyve listens here
+  ASSERT_NE(cmd.cloudinit_port, 0);
   cmd.timeout = 1;
   auto& wrapper = host.start(cmd);
   auto exit = host.next_message();

@@ -65,7 +65,9 @@ class NvmfStandIns {
       std::filesystem::create_directories(path("/var/run"));
       initiator_ = std::make_unique<ChildProcess>(SIM_NVMF_INITIATOR, std::vector<std::string>{"nvmf_initiator"});
     }
-    ready_ = eventually([&] { return target("sim_stats").is_object(); }) &&
+    // The answer must come from our own target: one that could not listen
+    // has ended, whoever else answers on its port.
+    ready_ = eventually([&] { return target("sim_stats").is_object(); }) && target_->running() &&
              (!initiator || eventually([&] { return this->initiator("list").is_object(); }));
   }
 

@@ -49,6 +49,11 @@ TEST(HostRoot, IpcNamesAndPortsDifferPerRoot) {
   }
   EXPECT_NE(a, b);
   EXPECT_NE(pa, pb);
+  // Mapped ports stay below the kernel's range for outgoing connections.
+  for (int p : {pa, pb}) {
+    EXPECT_GE(p, 20000);
+    EXPECT_LT(p, 32000);
+  }
   for (const auto& n : {a, b}) {
     EXPECT_EQ(n.front(), '/');
     EXPECT_EQ(n.find('/', 1), std::string::npos);
