@@ -15,19 +15,8 @@ namespace {
 using namespace storage_test;
 using lines = std::vector<std::string>;
 
-class Datasets : public ::testing::Test {
+class Datasets : public TankTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(load_stand_ins());
-    zfs_sim_ok({"pool-create", "tank"});
-    ASSERT_TRUE(session_.ok());
-  }
-  std::string prop(const std::string& name, const std::string& property) {
-    std::string out = zfs_sim_ok({"get", name, property});
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  bool exists(const std::string& name) { return zfs_sim({"get", name, "guid"}).status == 0; }
   // A property list of text values.
   owned_nvlist props(std::initializer_list<std::pair<const char*, const char*>> values) {
     owned_nvlist list = make_nvlist();
@@ -40,8 +29,6 @@ class Datasets : public ::testing::Test {
     return r.text;
   }
 
-  TempRoot root_;
-  zfs_session session_;
 };
 
 TEST_F(Datasets, RootDatasetWithItsLog) {

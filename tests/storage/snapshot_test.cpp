@@ -15,19 +15,8 @@ using namespace storage_test;
 using lines = std::vector<std::string>;
 using names = std::map<std::string, std::string>;
 
-class Snapshots : public ::testing::Test {
+class Snapshots : public TankTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(load_stand_ins());
-    zfs_sim_ok({"pool-create", "tank"});
-    ASSERT_TRUE(session_.ok());
-  }
-  std::string prop(const std::string& name, const std::string& property) {
-    std::string out = zfs_sim_ok({"get", name, property});
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  bool exists(const std::string& name) { return zfs_sim({"get", name, "guid"}).status == 0; }
   void fs(const std::string& name) { ASSERT_GE(create_filesystem(session_, name, nullptr).code, 0); }
   void vol(const std::string& name, uint64_t size = 65536) {
     ASSERT_EQ(create_volume(session_, name, size, 8192).code, 0);
@@ -39,8 +28,6 @@ class Snapshots : public ::testing::Test {
     return result;
   }
 
-  TempRoot root_;
-  zfs_session session_;
 };
 
 TEST_F(Snapshots, RecursiveSnapshotSkipsWhatIsBeingReceived) {

@@ -10,6 +10,7 @@
 
 #include "hostlib/libzfs_api.h"
 #include "hostlib/nvpair_api.h"
+#include "storage/zfs_session.h"
 #include "tests/support/run_program.h"
 #include "tests/support/stand_in_root.h"
 #include "tests/support/temp_root.h"
@@ -61,5 +62,25 @@ inline std::vector<std::string> history(const std::string& pool) {
     lines.push_back(out.substr(start, end - start));
   return lines;
 }
+
+// A fresh host root with the pool "tank" and a session on it.
+class TankTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(load_stand_ins());
+    zfs_sim_ok({"pool-create", "tank"});
+    ASSERT_TRUE(session_.ok());
+  }
+  // A property's value as the control tool reads it.
+  std::string prop(const std::string& name, const std::string& property) {
+    std::string out = zfs_sim_ok({"get", name, property});
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+  bool exists(const std::string& name) { return zfs_sim({"get", name, "guid"}).status == 0; }
+
+  TempRoot root_;
+  zfs_session session_;
+};
 
 }  // namespace storage_test

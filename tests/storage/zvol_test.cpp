@@ -9,19 +9,8 @@ namespace {
 
 using namespace storage_test;
 
-class Zvol : public ::testing::Test {
+class Zvol : public TankTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(load_stand_ins());
-    zfs_sim_ok({"pool-create", "tank"});
-    ASSERT_TRUE(session_.ok());
-  }
-  std::string prop(const std::string& name, const std::string& property) {
-    std::string out = zfs_sim_ok({"get", name, property});
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  bool exists(const std::string& name) { return zfs_sim({"get", name, "guid"}).status == 0; }
   // A new zvol of `size` bytes (already a multiple of `block`); its guid.
   std::string make(const std::string& name, uint64_t size, uint64_t block) {
     zvol_result r = create_volume(session_, name, size, block);
@@ -29,8 +18,6 @@ class Zvol : public ::testing::Test {
     return r.text;
   }
 
-  TempRoot root_;
-  zfs_session session_;
 };
 
 TEST_F(Zvol, CreateRoundsTheSizeUpAndGivesTheGuid) {
