@@ -1,4 +1,4 @@
-// Creating a pool from a pool_spec: the spec, the pool properties and the
+// Creating a pool from a pool_spec: its vdev layout, the pool properties and the
 // devices are checked, the features enabled, old labels cleared, the pool
 // made, and a half-made pool destroyed again when libzfs fails.
 #pragma once
