@@ -62,11 +62,13 @@ TEST(EvForkCmdWatchdog, AStoppedWrapperWhosePidIsReusedIsSeenGone) {
   ASSERT_EQ(::pipe(hold), 0);
 
   // A process that looks like the VM's wrapper, started by somebody else.
+  test_support::ExecArgs cat("/bin/cat", {wrapper_title_prefix + std::string(kVm)});
+  const std::string dir = sandbox.dir();
   ChildProcess wrapper([&]() -> int {
     ::close(hold[1]);
-    if (::chdir(sandbox.dir().c_str()) != 0) return 126;
+    if (::chdir(dir.c_str()) != 0) return 126;
     ::dup2(hold[0], 0);
-    test_support::exec_program("/bin/cat", {wrapper_title_prefix + std::string(kVm)});
+    cat.exec();
   });
   ASSERT_TRUE(test_support::eventually([&] { return find_wrapper_processes(kVm).wrapper == wrapper.pid(); }));
 

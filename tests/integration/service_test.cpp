@@ -199,11 +199,12 @@ TEST(Service, ChecksBeforeAnyAction) {
 
   // Only root may run it.
   std::string out = sandbox.path("/nobody.out");
+  const char* program = OMBRIX_BUILD_DIR "/src/app/ombrix-vm";
+  test_support::ExecArgs status(program, {program, "status"});
   test_support::ChildProcess nobody([&]() -> int {
     int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0 || ::setuid(65534) != 0) return 126;
-    const char* program = OMBRIX_BUILD_DIR "/src/app/ombrix-vm";
-    test_support::exec_program(program, {program, "status"});
+    status.exec();
   });
   EXPECT_EQ(nobody.wait(), 1);
   // (The sandbox is not readable for that user: the configuration is missed too.)

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -122,24 +123,7 @@ class BhyveProcess : public test_support::ChildProcess {
   // `vm_dir`: the working directory (the VM directory).
   BhyveProcess(std::string vm_dir, std::string program, const std::vector<std::string>& args,
                StartOptions options = {})
-      : ChildProcess([&]() -> int {
-          if (::chdir(vm_dir.c_str()) != 0) return 127;
-          int log = ::open("bhyve.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
-          ::dup2(log, 1);
-          ::dup2(log, 2);
-          if (!options.root.empty()) ::setenv("OMBRIX_ROOT", options.root.c_str(), 1);
-          if (options.nice >= 0) ::setpriority(PRIO_PROCESS, 0, options.nice);
-          if (options.only_cpu >= 0) {
-            cpu_set_t set;
-            CPU_ZERO(&set);
-            CPU_SET(options.only_cpu, &set);
-            ::sched_setaffinity(0, sizeof set, &set);
-          }
-          std::vector<std::string> argv{"/usr/sbin/bhyve"};
-          argv.insert(argv.end(), args.begin(), args.end());
-          test_support::exec_program(program, argv);
-        }),
-        vm_dir_(std::move(vm_dir)) {}
+      : BhyveProcess(std::move(vm_dir), *prepare(program, args, options), options) {}
 
   // The exit code, or -1000 - signal, or nullopt while still running after
   // `limit`.
@@ -158,6 +142,33 @@ class BhyveProcess : public test_support::ChildProcess {
   }
 
  private:
+  static std::unique_ptr<test_support::ExecArgs> prepare(const std::string& program,
+                                                         const std::vector<std::string>& args,
+                                                         const StartOptions& options) {
+    std::vector<std::string> argv{"/usr/sbin/bhyve"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto exec = std::make_unique<test_support::ExecArgs>(program, std::move(argv));
+    if (!options.root.empty()) exec->set_env("OMBRIX_ROOT", options.root);
+    return exec;
+  }
+  // Makes only calls that are safe after a fork: everything was prepared.
+  BhyveProcess(std::string vm_dir, const test_support::ExecArgs& exec, const StartOptions& options)
+      : ChildProcess([&]() -> int {
+          if (::chdir(vm_dir.c_str()) != 0) return 127;
+          int log = ::open("bhyve.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
+          ::dup2(log, 1);
+          ::dup2(log, 2);
+          if (options.nice >= 0) ::setpriority(PRIO_PROCESS, 0, options.nice);
+          if (options.only_cpu >= 0) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(options.only_cpu, &set);
+            ::sched_setaffinity(0, sizeof set, &set);
+          }
+          exec.exec();
+        }),
+        vm_dir_(std::move(vm_dir)) {}
+
   std::string vm_dir_;
 };
 

@@ -17,19 +17,56 @@
 
 namespace test_support {
 
-// For a child: replaces the process by `program` with the argument vector
-// `args` (args[0] included); exits with 127 when the program cannot start.
-[[noreturn]] inline void exec_program(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ::execv(program.c_str(), argv.data());
-  ::_exit(127);
-}
+// A program's argument vector (args[0] included) and environment, made ready
+// for execve before a fork. A child forked from a process with other threads
+// must not allocate: another thread may have held the allocator's lock at the
+// fork, and nobody releases it in the child. `exec` allocates nothing.
+class ExecArgs {
+ public:
+  ExecArgs(std::string program, std::vector<std::string> args)
+      : program_(std::move(program)), args_(std::move(args)) {
+    for (std::string& a : args_) argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+    for (char** e = environ; *e != nullptr; ++e) env_.emplace_back(*e);
+    rebuild_envp();
+  }
+  ExecArgs(const ExecArgs&) = delete;
+  ExecArgs& operator=(const ExecArgs&) = delete;
+
+  // Sets `name` to `value` in the program's environment.
+  void set_env(const std::string& name, const std::string& value) {
+    std::string prefix = name + "=";
+    std::erase_if(env_, [&](const std::string& e) { return e.starts_with(prefix); });
+    env_.push_back(prefix + value);
+    rebuild_envp();
+  }
+
+  // For the child: replaces the process by the program; exits with 127 when it
+  // cannot start.
+  [[noreturn]] void exec() const {
+    ::execve(program_.c_str(), argv_.data(), envp_.data());
+    ::_exit(127);
+  }
+
+ private:
+  void rebuild_envp() {
+    envp_.clear();
+    for (std::string& e : env_) envp_.push_back(e.data());
+    envp_.push_back(nullptr);
+  }
+
+  std::string program_;
+  std::vector<std::string> args_;
+  std::vector<char*> argv_;
+  std::vector<std::string> env_;
+  std::vector<char*> envp_;
+};
 
 class ChildProcess {
  public:
   // Runs `body` in the child, which exits with its result (101 when it throws).
+  // When this process has other threads, `body` may make only calls that are
+  // safe after a fork (no allocation, no logging): prepare an ExecArgs first.
   explicit ChildProcess(const std::function<int()>& body) {
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -45,9 +82,11 @@ class ChildProcess {
   // keeps the current one; 126 when the child cannot change there).
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::string& cwd = "")
+      : ChildProcess(ExecArgs(program, args), cwd) {}
+  ChildProcess(const ExecArgs& exec, const std::string& cwd)
       : ChildProcess([&]() -> int {
           if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
-          exec_program(program, args);
+          exec.exec();
         }) {}
   ~ChildProcess() {
     if (pid_ > 0 && !status_) {

@@ -2,6 +2,7 @@
 // to standard output.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -19,15 +20,16 @@ struct RunResult {
 // Runs `program` with `args` (without args[0], which is the program) in this
 // process's environment; standard error stays this process's.
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ExecArgs exec(program, std::move(argv));
+  // Close-on-exec, so that no other child started meanwhile keeps the pipe
+  // open (the copy on standard output is not).
   int out[2];
-  if (::pipe(out) != 0) return {};
+  if (::pipe2(out, O_CLOEXEC) != 0) return {};
   ChildProcess child([&]() -> int {
     ::dup2(out[1], 1);
-    ::close(out[0]);
-    ::close(out[1]);
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    exec_program(program, argv);
+    exec.exec();
   });
   ::close(out[1]);
   RunResult run;
