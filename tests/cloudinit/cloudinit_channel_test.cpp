@@ -28,12 +28,14 @@
 #include "platform/null_modem.h"
 #include "tests/ipc/ipc_fixture.h"
 #include "tests/support/eventually.h"
+#include "tests/support/require.h"
 #include "tests/support/run_program.h"
 
 namespace {
 
 using nlohmann::json;
 using test_support::eventually;
+using test_support::require;
 
 // ---- the line filter ------------------------------------------------------
 
@@ -156,9 +158,9 @@ class CloudinitChannelTest : public ::testing::Test {
         done += static_cast<size_t>(n);
         continue;
       }
-      ASSERT_TRUE(n < 0 && errno == EAGAIN) << std::strerror(errno);
+      require(n < 0 && errno == EAGAIN, std::string("write: ") + std::strerror(errno));
       pollfd p{guest_.get(), POLLOUT, 0};
-      ASSERT_EQ(::poll(&p, 1, 10000), 1) << "the channel stopped reading";
+      require(::poll(&p, 1, 10000) == 1, "the channel stopped reading");
     }
   }
 
@@ -189,11 +191,11 @@ class CloudinitChannelTest : public ::testing::Test {
     for (int attempt = 0; attempt < 200; ++attempt) {
       send("NEGOTIATE V2\r\n");
       if (std::optional<std::string> line = read_line(100)) {
-        ASSERT_EQ(*line, "V2_OK");
+        require(*line == "V2_OK", "negotiation answered with: " + *line);
         return;
       }
     }
-    FAIL() << "the channel never answered";
+    require(false, "the channel never answered");
   }
 
   // The next answer to a framed request (late answers to repeated
@@ -439,7 +441,9 @@ TEST_F(CloudinitChannelTest, WrapperServesGzipUserDataByteForByte) {
   negotiate();
   EXPECT_EQ(get("cloud-init:user-data", "z1"), (MetadataBody{"z1", "SUCCESS", gzip.output}));
   pair_.reset();
-  progress_until_end();
+  std::vector<std::string> texts = progress_until_end();
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "CloudInit session end");
 }
 
 TEST_F(CloudinitChannelTest, WrapperServesARemoteVmFromItsRecord) {
