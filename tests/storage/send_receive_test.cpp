@@ -25,12 +25,11 @@ struct fd_closer {
   }
 };
 
-class SendReceive : public ::testing::Test {
+class SendReceive : public TankTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(load_stand_ins());
-    zfs_sim_ok({"pool-create", "tank"});
-    ASSERT_TRUE(session_.ok());
+    TankTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_GE(create_filesystem(session_, "tank/src", nullptr).code, 0);
     uint64_t size = 1 << 20;
     ASSERT_EQ(create_volume(session_, "tank/src/vol", size, 8192).code, 0);
@@ -40,13 +39,6 @@ class SendReceive : public ::testing::Test {
   void snapshot(const std::string& name) {
     ASSERT_EQ(create_snapshot(session_, "tank/src", name).code, 0) << name;
   }
-  std::string prop(const std::string& name, const std::string& property) {
-    std::string out = zfs_sim_ok({"get", name, property});
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  bool exists(const std::string& name) { return zfs_sim({"get", name, "guid"}).status == 0; }
-
   // Sends from another thread (its own session) through a pipe into
   // receive_snapshot here.
   std::pair<dataset_result, receive_result> transfer(const std::string& target,
@@ -65,9 +57,6 @@ class SendReceive : public ::testing::Test {
     sender.join();
     return {sent, received};
   }
-
-  TempRoot root_;
-  zfs_session session_;
 };
 
 TEST_F(SendReceive, FullThenIncrementalUnderANewName) {
