@@ -121,6 +121,10 @@ bool RpcServer::answer(Connection& c, const std::string& text) {
     return true;
   }
   if (fault->kind == "silent") return true;
+  if (fault->kind == "whole") {
+    send(c, fault->value.dump());
+    return true;
+  }
   if (fault->kind == "result") {
     reply.erase("error");
     reply["result"] = fault->value;

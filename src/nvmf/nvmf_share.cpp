@@ -54,7 +54,9 @@ share_result share_nqn(const std::string& host, const std::string& zvol, uint32_
     std::string nqn = json_get_text(parsed, "/nqn");
     if (nqn.empty())
       return {0, shared ? unexpected_answer_text("shared, but the answer carries no NQN", answer) : failure};
-    return {static_cast<uint32_t>(json_get_u64(parsed, "/port", 4420)), nqn};
+    uint64_t port = json_get_u64(parsed, "/port", 4420);
+    if (port == 0 || port > 65535) return {0, unexpected_answer_text("share port out of range", answer)};
+    return {static_cast<uint32_t>(port), nqn};
   } catch (...) {
     return {0, exception_text("share_nqn", answer)};
   }

@@ -135,6 +135,32 @@ TEST_F(NvmfShare, TargetFailuresComeBackAsTexts) {
   }
 }
 
+TEST_F(NvmfShare, AnswersOfTheWrongShapeAreErrors) {
+  const std::string not_object = "Unexpected SPDK answer: answer is not a JSON object. Answer: ";
+  for (json whole : {json::array(), json(7), json("text")}) {
+    SCOPED_TRACE(whole.dump());
+    ASSERT_EQ(nvmf::share_nqn(kHost, kZvol, 4096, "").port, 4420u);
+    stand_ins_.fault("nvmf_delete_subsystem", "whole", {{"value", whole}});
+    EXPECT_EQ(nvmf::unshare_nqn(kHost, kZvol, ""), not_object + whole.dump());
+  }
+  stand_ins_.fault("nvmf_subsystem_add_listener", "whole", {{"value", json::array()}});
+  EXPECT_EQ(nvmf::share_nqn(kHost, kZvol, 4096, "").text, not_object + "[]");
+
+  const std::string out_of_range = "Unexpected SPDK answer: share port out of range. Answer: ";
+  for (json port : {json("0"), json("70000"), json("4294967296")}) {
+    SCOPED_TRACE(port.dump());
+    json listed = {{"nqn", kNqn},
+                   {"subtype", "NVMe"},
+                   {"allow_any_host", true},
+                   {"namespaces", {{{"nsid", 1}, {"bdev_name", "pool/vms/000000007/disk0"}}}},
+                   {"listen_addresses", {{{"trtype", "tcp"}, {"traddr", kHost}, {"trsvcid", port}}}}};
+    stand_ins_.fault("nvmf_get_subsystems", "result", {{"value", {listed}}});
+    share_result r = nvmf::share_nqn(kHost, kZvol, 4096, "");
+    EXPECT_EQ(r.port, 0u);
+    EXPECT_EQ(r.text, out_of_range + json({{"nqn", kNqn}, {"port", port}}).dump());
+  }
+}
+
 TEST_F(NvmfShare, UnshareAndCountFailures) {
   std::optional<std::string> error = nvmf::unshare_nqn(kHost, kZvol, "");
   EXPECT_EQ(error, "Unable to find subsystem with NQN " + std::string(kNqn));
