@@ -41,7 +41,7 @@ share_result share_nqn(const std::string& host, const std::string& zvol, uint32_
   try {
     std::string volume = volume_name(zvol);
     nvmf_target_manager manager("", "");
-    bool shared = manager.find_shared_subsystem(volume, host, answer);
+    bool shared = manager.find_shared_subsystem(volume, host, answer, host_nqn);
     if (!shared) shared = manager.share_volume(volume, host, block_size, answer, host_nqn);
 
     json parsed;

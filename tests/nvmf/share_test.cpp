@@ -101,6 +101,25 @@ TEST_F(NvmfShare, HostNqnLimitsWhoMayMount) {
   EXPECT_EQ(nvmf::unshare_nqn(kHost, kZvol, host_nqn), std::nullopt);
 }
 
+TEST_F(NvmfShare, AShareForAHostIsMadeOnlyWhenTheHostIsAdmitted) {
+  const std::string first = vm_disk_nqn("7", 0, false), second = vm_disk_nqn("8", 0, false);
+  stand_ins_.fault("nvmf_subsystem_add_host", "error", {{"message", "host refused"}});
+  EXPECT_EQ(nvmf::share_nqn(kHost, kZvol, 512, first).text, "host refused");
+  for (const std::string& host_nqn : {first, second}) {
+    SCOPED_TRACE(host_nqn);
+    stand_ins_.requests();
+    share_result r = nvmf::share_nqn(kHost, kZvol, 512, host_nqn);
+    EXPECT_EQ(r.port, 4420u) << r.text;
+    EXPECT_EQ(stand_ins_.requests(), json({"nvmf_get_subsystems", "bdev_aio_create", "nvmf_subsystem_add_host"}));
+    mount_result mounted = nvmf::mount_nqn(kHost, kNqn, host_nqn);
+    EXPECT_FALSE(mounted.error) << "the host is admitted: " << mounted.error.value_or("");
+    EXPECT_EQ(nvmf::unmount_nqn(kHost, kNqn), std::nullopt);
+  }
+  stand_ins_.requests();
+  EXPECT_EQ(nvmf::share_nqn(kHost, kZvol, 512, second).port, 4420u);
+  EXPECT_EQ(stand_ins_.requests(), json({"nvmf_get_subsystems"})) << "an admitted host finds its share";
+}
+
 TEST_F(NvmfShare, TargetFailuresComeBackAsTexts) {
   const std::string long_message(600, 'm');
   const struct {
