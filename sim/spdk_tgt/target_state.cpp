@@ -166,8 +166,9 @@ RpcOutcome TargetState::add_listener(const json& p) {
   if (text_of(address, "trtype").empty() || text_of(address, "traddr").empty() ||
       text_of(address, "trsvcid").empty())
     return invalid();
+  // As the real target: a listener the subsystem has already is a success.
   for (const json& l : sub->listeners)
-    if (same_listener(l, address)) return invalid("Listener already exists");
+    if (same_listener(l, address)) return RpcOutcome::ok(true);
   sub->listeners.push_back({{"trtype", text_of(address, "trtype")},
                             {"adrfam", "IPv4"},
                             {"traddr", text_of(address, "traddr")},

@@ -120,6 +120,27 @@ TEST_F(NvmfShare, AShareForAHostIsMadeOnlyWhenTheHostIsAdmitted) {
   EXPECT_EQ(stand_ins_.requests(), json({"nvmf_get_subsystems"})) << "an admitted host finds its share";
 }
 
+// Another share of the volume ran between our subsystem and its namespace:
+// it made its own subsystem's namespace of the block device, so ours is
+// refused as claimed. The share then finds and completes the other's work.
+TEST_F(NvmfShare, AShareRacedByAnotherCompletesTheOthersWork) {
+  const std::string bdev = "pool/vms/000000007/disk0";
+  stand_ins_.target("bdev_aio_create", {{"name", bdev}, {"filename", "/dev/zvol/" + bdev}});
+  stand_ins_.target("nvmf_create_subsystem", {{"nqn", kNqn}, {"allow_any_host", true}});
+  stand_ins_.target("nvmf_subsystem_add_ns", {{"nqn", kNqn}, {"namespace", {{"bdev_name", bdev}}}});
+  stand_ins_.fault("nvmf_get_subsystems", "result", {{"value", json::array()}});
+  stand_ins_.fault("nvmf_create_subsystem", "result", {{"value", true}});
+  stand_ins_.requests();
+
+  share_result r = nvmf::share_nqn(kHost, kZvol, 4096, "");
+  EXPECT_EQ(r.port, 4420u) << r.text;
+  EXPECT_EQ(stand_ins_.requests(),
+            json({"nvmf_get_subsystems", "bdev_aio_create", "nvmf_create_subsystem", "nvmf_subsystem_add_ns",
+                  "nvmf_get_subsystems", "bdev_aio_create", "nvmf_subsystem_add_listener"}));
+  EXPECT_FALSE(nvmf::mount_nqn(kHost, kNqn, "").error);
+  EXPECT_EQ(nvmf::unmount_nqn(kHost, kNqn), std::nullopt);
+}
+
 TEST_F(NvmfShare, TargetFailuresComeBackAsTexts) {
   const std::string long_message(600, 'm');
   const struct {

@@ -87,6 +87,7 @@ TEST(SpdkTgtStandIn, KeepsBlockDevicesSubsystemsAndControllers) {
       {"nvmf_subsystem_add_ns", {{"nqn", nqn}, {"namespace", {{"bdev_name", "p/v"}}}},
        "Unable to add namespace: bdev p/v is claimed"},
       {"nvmf_subsystem_add_listener", {{"nqn", nqn}, {"listen_address", listener}}, ""},
+      {"nvmf_subsystem_add_listener", {{"nqn", nqn}, {"listen_address", listener}}, ""},  // kept once
       {"nvmf_subsystem_add_host", {{"nqn", nqn}, {"host", "nqn.2014-08.h:one"}}, ""},
   };
   for (const auto& s : steps) {
