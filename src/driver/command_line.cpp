@@ -50,6 +50,11 @@ bool option_value(std::string_view arg, std::string_view name, std::string& valu
   return true;
 }
 
+// An option that is only ever given as "--name=VALUE", written without "=".
+bool takes_value(std::string_view arg) {
+  return arg == "--id" || arg == "--value" || arg == "--config" || arg == "--log-level";
+}
+
 }  // namespace
 
 std::string version_text() { return fmt::format("{} {}", program_name, OMBRIX_VERSION); }
@@ -71,13 +76,19 @@ void print_usage() {
       "                                 a command to the daemon; waits for its answer\n"
       "        nice, vcpuclass          the CPU priority (-20..20) and vCPU class (0..9)\n"
       "        setnice, setvcpuclass    set them to --value=\n"
+      "        unshare                  the VM's suspend image and disks shared over\n"
+      "                                 NVMe-oF: listed; with --force unshared\n"
       "  pool  list                     the started pools\n"
       "        status                   one pool's state\n"
       "        start, stop, suspend, resume\n"
       "                                 every VM of the pool; the pool's state follows\n"
+      "        unshare                  unshare for every VM of a started pool\n"
       "Options:\n"
-      "  --id=ID            the VM id or the pool name\n"
-      "  --force            vm start: start afresh even when a suspend image is there\n"
+      "  --id=ID            the VM id (as vm list prints it, or without the leading\n"
+      "                     zeros) or the pool name\n"
+      "  --force            vm start: start afresh even when a suspend image is there;\n"
+      "                     vm and pool unshare: unshare what is shared (without it\n"
+      "                     they only list it)\n"
       "  --value=N          the new value of setnice and setvcpuclass\n"
       "  --no-service       pool start and stop: leave the service VMs alone\n"
       "  --parallel         pool actions on all VMs at once (the default)\n"
@@ -136,6 +147,8 @@ int parse_command_line(int argc, const char* const* argv, Config& config) {
     } else if (option_value(arg, "--config", value)) {
       if (value.empty()) return fail("--config= needs a file name");
       config.config_path = value;
+    } else if (takes_value(arg)) {
+      return fail(fmt::format("option '{}' needs a value: {}=VALUE", arg, arg));
     } else if (arg.size() > 2 && arg.substr(0, 2) == "--" && is_action_word(arg.substr(2))) {
       if (int r = set_action(arg.substr(2))) return r;
     } else if (!arg.empty() && arg.front() == '-') {

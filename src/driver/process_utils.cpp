@@ -9,6 +9,9 @@
 
 namespace {
 
+// Where a host keeps the program's configuration file, relative to its "/".
+constexpr const char* kHostConfigFile = "usr/local/etc/ombrix-vm.config";
+
 bool within(const std::string& path, const std::string& dir) {
   return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
                          path[dir.size()] == '/');
@@ -27,13 +30,27 @@ std::optional<std::string> bhyve_vm_id(const platform::ProcessInfo& p) {
   return std::nullopt;
 }
 
+// True when `dir` lies inside a simulated host: a directory other than "/"
+// laid out as a host, holding the program's configuration file where a host
+// keeps it.
+bool inside_simulated_host(std::filesystem::path dir) {
+  std::error_code ec;
+  for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path())
+    if (std::filesystem::exists(dir / kHostConfigFile, ec)) return true;
+  return false;
+}
+
 }  // namespace
 
 void set_process_title(const std::string& text) { platform::set_process_title(text); }
 
 bool process_belongs_to_host(pid_t pid) {
   const std::string& root = platform::host_root();
-  if (root.empty()) return true;
+  if (root.empty()) {
+    // The real host: what runs inside a simulated host is that host's.
+    std::string cwd = platform::process_cwd(pid);
+    return cwd.empty() || cwd.front() != '/' || !inside_simulated_host(cwd);
+  }
   std::string cwd = platform::process_cwd(pid);
   if (cwd.empty()) return false;
   if (within(cwd, root)) return true;

@@ -13,7 +13,9 @@
 // belongs to this host when its working directory lies within the host root:
 // the service processes and the wrappers change to the host's "/"
 // (platform::host_path("/")), bhyve runs in its VM's directory. Without a host
-// root every process belongs.
+// root (the real host) a process belongs unless its working directory lies
+// inside a simulated host: a directory below "/" that holds
+// usr/local/etc/ombrix-vm.config, as scripts/sandbox lays it out.
 #pragma once
 
 #include <sys/types.h>

@@ -12,6 +12,7 @@
 
 #include "driver/config.h"
 #include "ipc/atomic_file.h"
+#include "ipc/regular_file.h"
 #include "ipc/unique_fd.h"
 #include "model/state_mark.h"
 #include "model/state_sem.h"
@@ -19,9 +20,10 @@
 
 namespace {
 
-// Reads a whole file; errno is kept on failure.
-bool read_file(const std::string& path, std::string& out) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// Reads a whole regular file (never through a link of its own, never waiting
+// on a FIFO); on failure `error` says why and errno is kept.
+bool read_file(const std::string& path, std::string& out, std::string& error) {
+  UniqueFd fd = open_regular_file(path, O_RDONLY, 0, error);
   if (!fd) return false;
   out.clear();
   char buf[8192];
@@ -30,6 +32,7 @@ bool read_file(const std::string& path, std::string& out) {
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
+      error = std::strerror(errno);
       return false;
     }
     out.append(buf, static_cast<size_t>(n));
@@ -92,12 +95,11 @@ VmStateRead VmState::read() {
   LinkTarget target = resolve_link(platform::host_path(link_path()), dir);
   if (target.code != VmStateCode::ok) return fail(target.code, target.error);
 
-  std::string text;
-  if (!read_file(target.path, text)) {
+  std::string text, error;
+  if (!read_file(target.path, text, error)) {
     int err = errno;
     return fail(err == ENOENT ? VmStateCode::dangling : VmStateCode::unreadable,
-                fmt::format("vm.json '{}': {}", platform::real_path(target.path),
-                            std::strerror(err)));
+                fmt::format("vm.json '{}': {}", platform::real_path(target.path), error));
   }
   if (text.find_first_not_of(" \t\r\n") == std::string::npos)
     return fail(VmStateCode::empty,

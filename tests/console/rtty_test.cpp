@@ -74,6 +74,25 @@ uint16_t port_of(int fd) {
 // A loopback port that was free a moment ago.
 uint16_t free_port() { return port_of(listening_socket().get()); }
 
+// The port the console of a record with `port` listens on: the host root's own.
+uint16_t mapped(uint16_t port) { return static_cast<uint16_t>(platform::host_port(port)); }
+
+// A listening socket on loopback `port`; invalid when it is taken.
+UniqueFd listening_socket_on(uint16_t port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address = loopback(port);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd.get(), 1) != 0)
+    return UniqueFd();
+  return fd;
+}
+
+// A record's console port whose port under the host root was free a moment ago.
+uint16_t free_record_port() {
+  for (uint16_t port = free_port();; ++port)
+    if (listening_socket_on(mapped(port))) return port;
+}
+
 UniqueFd connect_to(uint16_t port) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address = loopback(port);
@@ -194,12 +213,13 @@ class RttyTest : public ::testing::Test {
     });
   }
 
-  // A listener on a free loopback port, once it listens.
+  // A listener for a record port whose mapped port is free, once it listens;
+  // the port it listens on.
   uint16_t listen() {
-    uint16_t port = free_port();
+    uint16_t port = record_port_ = free_record_port();
     start_listener("127.0.0.1", port);
-    EXPECT_TRUE(logged(fmt::format("RTTY: Listen socket at 127.0.0.1:{}", port)));
-    return port;
+    EXPECT_TRUE(logged(fmt::format("RTTY: Listen socket at 127.0.0.1:{}", mapped(port))));
+    return mapped(port);
   }
 
   // The console pair, made after the listener so that the listener's process
@@ -234,6 +254,7 @@ class RttyTest : public ::testing::Test {
   }
 
   TempRoot root_;
+  uint16_t record_port_ = 0;  // of the last listen()
   int starts_ = 0;
   std::string log_path_;
   std::optional<platform::NullModemPair> pair_;
@@ -274,11 +295,11 @@ TEST_F(RttyTest, BridgesOneClientAtATimeByteForByte) {
 }
 
 TEST_F(RttyTest, TheWrapperServesTheConsoleFromAThreadNamedRtty) {
-  uint16_t port = free_port();
+  uint16_t port = free_record_port();
   start_listener("127.0.0.1", port, true);
-  ASSERT_TRUE(logged(fmt::format("RTTY: Listen socket at 127.0.0.1:{}", port)));
+  ASSERT_TRUE(logged(fmt::format("RTTY: Listen socket at 127.0.0.1:{}", mapped(port))));
   make_pair();
-  UniqueFd client = bridged_client(port);
+  UniqueFd client = bridged_client(mapped(port));
   ASSERT_TRUE(put(side_a_.get(), "console"));
   EXPECT_EQ(take(client.get(), 7), "console");
 
@@ -371,14 +392,16 @@ TEST_F(RttyTest, ARestartedListenerTakesItsPortBack) {
   ASSERT_TRUE(closed_by_peer(client.get()));
   client.reset();
 
-  start_listener("127.0.0.1", port);
+  start_listener("127.0.0.1", record_port_);
   ASSERT_TRUE(eventually([&] { return !log().empty(); }));
   EXPECT_THAT(log(), HasSubstr(fmt::format("RTTY: Listen socket at 127.0.0.1:{}", port)));
   client = bridged_client(port);
 }
 
 TEST_F(RttyTest, AListeningSocketThatCannotBeSetUpEndsTheThread) {
-  UniqueFd taken = listening_socket();
+  // Another process listens on the port of record port `busy` under this root.
+  const uint16_t busy = free_record_port();
+  UniqueFd taken = listening_socket_on(mapped(busy));
   ASSERT_TRUE(taken);
   struct Case {
     std::string host;
@@ -389,7 +412,9 @@ TEST_F(RttyTest, AListeningSocketThatCannotBeSetUpEndsTheThread) {
       {"localhost", free_port(), "### RTTY: Invalid host address: 'localhost'"},
       {"10.0.0.256", free_port(), "### RTTY: Invalid host address: '10.0.0.256'"},
       {"::1", free_port(), "### RTTY: Invalid host address: '::1'"},
-      {"127.0.0.1", port_of(taken.get()), "### RTTY: Can't binding socket"},
+      {"127.0.0.1", busy,
+       fmt::format("### RTTY: Can't binding socket\n### RTTY: port {} of 127.0.0.1: Address already in use; "
+                   "the VM runs without its console", mapped(busy))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);

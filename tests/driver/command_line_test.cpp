@@ -93,6 +93,33 @@ TEST(CommandLine, HelpAndVersionEndWithSuccess) {
   EXPECT_EQ(p.out.rfind("ombrix-vm ", 0), 0u);
 }
 
+// Every action the parser takes is named in the help, in its system's part.
+TEST(CommandLine, HelpNamesEveryAction) {
+  auto help = parse({"--help"}).out;
+  size_t vm_at = help.find("\n  vm "), pool_at = help.find("\n  pool "), options_at = help.find("\nOptions:");
+  ASSERT_TRUE(vm_at < pool_at && pool_at < options_at) << help;
+  struct Case {
+    const char* system;
+    std::string part;
+  } systems[] = {{"vm", help.substr(vm_at, pool_at - vm_at)},
+                 {"pool", help.substr(pool_at, options_at - pool_at)}};
+  for (const auto& [system, part] : systems) {
+    for (const char* action : {"list", "status", "start", "stop", "restart", "suspend", "resume", "pause",
+                               "unpause", "unshare", "config", "nice", "setnice", "vcpuclass",
+                               "setvcpuclass", "inventory"}) {
+      if (parse({system, action, "--id=1"}).result != 0 && parse({system, action}).result != 0) continue;
+      bool named = false;
+      for (size_t at = part.find(action); at != std::string::npos && !named; at = part.find(action, at + 1)) {
+        char before = part[at - 1], after = part[at + std::string(action).size()];
+        named = (before == ' ' || before == ',') && (after == ' ' || after == ',' || after == '\n');
+      }
+      EXPECT_TRUE(named) << system << " " << action;
+    }
+  }
+  EXPECT_NE(help.find("--force"), std::string::npos);
+  EXPECT_NE(help.find("unshare: unshare what is shared"), std::string::npos) << help;
+}
+
 TEST(CommandLine, ErrorsEndWithFailure) {
   struct Case {
     std::vector<const char*> words;
@@ -107,7 +134,10 @@ TEST(CommandLine, ErrorsEndWithFailure) {
       {{"pool", "restart"}, "Error: unknown pool action 'restart'\n"},
       {{"vm", "inventory"}, "Error: unknown vm action 'inventory'\n"},
       {{"vm", "start", "--id="}, "Error: --id= needs a VM id or a pool name\n"},
-      {{"vm", "start", "--id"}, "Error: unknown option '--id'\n"},
+      {{"vm", "start", "--id"}, "Error: option '--id' needs a value: --id=VALUE\n"},
+      {{"pool", "stop", "--id", "p"}, "Error: option '--id' needs a value: --id=VALUE\n"},
+      {{"vm", "setnice", "--value"}, "Error: option '--value' needs a value: --value=VALUE\n"},
+      {{"status", "--config"}, "Error: option '--config' needs a value: --config=VALUE\n"},
       {{"status", "--log-level=loud"}, "Error: unknown log level 'loud'\n"},
       {{"status", "--config="}, "Error: --config= needs a file name\n"},
       {{"pool", "start", "--serial", "--parallel"}, "Error: --parallel and --serial exclude each other\n"},

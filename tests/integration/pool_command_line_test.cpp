@@ -180,6 +180,19 @@ TEST_F(PoolCommandLine, RefusalsChangeNothing) {
   EXPECT_EQ(pool_state("p2"), "p2   online\n");
 }
 
+// A start in which a VM fails starts the others and the pool, and ends with
+// a failure that names the VM.
+TEST_F(PoolCommandLine, StartWithAFailedVmFails) {
+  control("100003", "boot_rom_fail=1\n");
+  auto start = pool({"start", "--id=z05"});
+  EXPECT_EQ(start.status, 1) << start.output;
+  EXPECT_THAT(start.output, HasSubstr("Failed to start: 100003\n"));
+  EXPECT_THAT(start.output, HasSubstr("Error: Failed to start: 100003\n"));
+  EXPECT_EQ(status_of("100002"), "Started");
+  EXPECT_EQ(pool_state("z05"), "z05  online\n");
+  EXPECT_FALSE(fs::exists(host_.path("/pools/z05/.vm_V4_state/.lock")));
+}
+
 TEST_F(PoolCommandLine, FailedVmIsReportedAndThePoolRestored) {
   ASSERT_EQ(pool({"start", "--id=z05"}).status, 0);
   // 100002 is busy with a command of its own (a stop whose hypervisor takes

@@ -1,7 +1,9 @@
 // The vm actions and the inventory of the command line, run as a user runs
 // them against a simulated host with the service running.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -124,6 +126,14 @@ TEST_F(VmCommandLine, ReadOnlyActionsAnswerFromTheHost) {
             {{"status", "--id=100002"}, 0, "100002      z05   Suspended          started\n"},
             {{"status", "--id=100003"}, 0, "100003      z05     Offline          started\n"},
             {{"status", "--id=200001"}, 0, "200001      off     Offline          stopped\n"},
+            // The id as the listing writes it names the same VM.
+            {{"status", "--id=000100001"}, 0, "100001      z05     Started          started\n"},
+            {{"config", "--id=000100003"}, 1, "VM id=100003 not runned\n"},
+            {{"nice", "--id=000100003"}, 1, "100003    : is not running\n"},
+            {{"start", "--id=000200001"}, 1,
+             "Error: Pool 'off' is stopped. Should only be started (use 'ombrix-vm pool start "
+             "--id=off')\n"},
+            {{"status", "--id=000000999"}, 1, "Error: VM does not exist: 999\n"},
             {{"status", "--id=400001"}, 1, "Error: VM does not exist: 400001\n"},
             {{"status", "--id=999"}, 1, "Error: VM does not exist: 999\n"},
             {{"status", "--id=../100001"}, 1, "Error: Invalid VM id '../100001'\n"},
@@ -233,6 +243,11 @@ TEST_F(VmCommandLine, ChangingActionsWaitForTheDaemon) {
     EXPECT_TRUE(no_fifo_left()) << c.action;
   }
 
+  // Changing actions take the listed form too.
+  auto padded = vm("start", {"--id=000100003"});
+  EXPECT_EQ(padded.status, 0) << padded.output;
+  EXPECT_THAT(padded.output, testing::HasSubstr("VM_id=100003 finish Status=1\n"));
+
   // The service's and the wrapper's log lines, whole, in the host's log file.
   std::ifstream log(host_.path("/var/log/ombrix-vm.log"));
   std::set<std::string> pids;
@@ -266,6 +281,61 @@ TEST_F(VmCommandLine, InterruptedWaitLeavesNoFifo) {
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal);
     EXPECT_TRUE(no_fifo_left());
   }
+}
+
+// A daemon that ends while commands wait for its answers ends the waits: the
+// commands fail and say why, the pool operation gives its lock back.
+TEST_F(VmCommandLine, DaemonEndingEndsTheWaits) {
+  start_service();
+  // The hypervisors never become ready: the starts are not answered.
+  for (const char* id : {"100002", "100003"})
+    std::ofstream(host_.path(std::string("/pools/z05/.vm_V4/000") + id + "/bhyve-sim.ctl")) << "never_ready=1\n";
+  auto run = [&](const std::string& out, std::vector<std::string> args) {
+    args.insert(args.begin(), {"sh", "-c", "exec \"$0\" \"$@\" >" + out + " 2>&1",
+                               OMBRIX_BUILD_DIR "/src/app/ombrix-vm"});
+    return std::make_unique<test_support::ChildProcess>("/bin/sh", args);
+  };
+  auto waiting_for = [&](const std::string& id) {
+    return eventually([&] {
+      for (const auto& entry : fs::directory_iterator(host_.path("/var/run")))
+        if (entry.path().filename().string().starts_with("ombrix-vm-cli-fifo.") &&
+            entry.path().filename().string().ends_with("." + id))
+          return true;
+      return false;
+    });
+  };
+  // The vm command waits for 100002; the pool start for 100003 (100002 is
+  // busy, so the daemon rejects the pool's start of it).
+  const std::string vm_out = host_.path("/vm.out"), pool_out = host_.path("/pool.out");
+  auto vm_start = run(vm_out, {"vm", "start", "--id=100002"});
+  ASSERT_TRUE(waiting_for("100002"));
+  auto pool_start = run(pool_out, {"pool", "start", "--id=z05"});
+  ASSERT_TRUE(waiting_for("100003"));
+  ASSERT_TRUE(fs::exists(host_.path("/pools/z05/.vm_V4_state/.lock")));
+  // The daemon, not a child it forked a moment ago that still carries its title.
+  auto titled = find_titled_processes(daemon_title);
+  std::vector<int32_t> daemons;
+  for (int32_t pid : titled)
+    if (std::find(titled.begin(), titled.end(), platform::process_info(pid).ppid) == titled.end())
+      daemons.push_back(pid);
+  ASSERT_EQ(daemons.size(), 1u);
+  ::kill(daemons[0], SIGKILL);
+
+  struct Case {
+    test_support::ChildProcess* child;
+    std::string out, vm_id;
+  } cases[] = {{vm_start.get(), vm_out, "100002"}, {pool_start.get(), pool_out, "100003"}};
+  for (const auto& c : cases) {
+    auto status = c.child->wait_status();
+    ASSERT_TRUE(status) << c.out;
+    std::ifstream in(c.out);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << text;
+    EXPECT_THAT(text, MatchesRegex("(.|\n)*### The daemon \\(pid [0-9]+\\) ended without answering: "
+                                   "VM_id=" + c.vm_id + " command='start'(.|\n)*"));
+  }
+  EXPECT_FALSE(fs::exists(host_.path("/pools/z05/.vm_V4_state/.lock")));
+  EXPECT_TRUE(no_fifo_left());
 }
 
 TEST_F(VmCommandLine, WithoutTheServiceChangesFailAtOnce) {

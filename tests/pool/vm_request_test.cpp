@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -18,6 +21,9 @@
 #include "pool/request/fifo_reply_wait.h"
 #include "pool/vmcli/vm_exec.h"
 #include "pool/request/vm_request.h"
+#include "driver/process_utils.h"
+#include "tests/support/child_process.h"
+#include "tests/support/eventually.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -31,6 +37,31 @@ using testing::internal::GetCapturedStdout;
 struct Loop {
   struct ev_loop* loop = ev_loop_new(0);
   ~Loop() { ev_loop_destroy(loop); }
+};
+
+// A process of this host titled as the daemon: `cat` on a pipe we keep open,
+// run in the host root, so it lives until it is killed.
+class FakeDaemon {
+ public:
+  explicit FakeDaemon(const std::string& root) {
+    if (::pipe(pipe_) != 0) throw std::runtime_error("pipe");
+    test_support::ExecArgs exec("/bin/cat", {daemon_title});
+    const int in = pipe_[0];
+    child_ = std::make_unique<test_support::ChildProcess>([&]() -> int {
+      if (::chdir(root.c_str()) != 0 || ::dup2(in, 0) < 0) return 126;
+      exec.exec();
+    });
+  }
+  ~FakeDaemon() {
+    child_.reset();
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+  }
+  void kill() { child_->signal(SIGKILL); }
+
+ private:
+  int pipe_[2] = {-1, -1};
+  std::unique_ptr<test_support::ChildProcess> child_;
 };
 
 class ReplyFifo : public ::testing::Test {
@@ -88,6 +119,8 @@ TEST_F(ReplyFifo, AnswerIsGatheredUpToTheTerminator) {
 }
 
 TEST_F(ReplyFifo, PauseGivesUpWhenTheDaemonDoesNotAnswer) {
+  FakeDaemon daemon(root_.dir());
+  ASSERT_TRUE(test_support::eventually([] { return find_titled_processes(daemon_title).size() == 1; }));
   PosixMq queue;  // the daemon's queue, which nobody reads
   ASSERT_TRUE(queue.open_reader(PosixMq::kDaemonQueue, MqAttributes{2, 1024}));
   struct Case {
@@ -107,6 +140,46 @@ TEST_F(ReplyFifo, PauseGivesUpWhenTheDaemonDoesNotAnswer) {
     auto record = queue.receive();
     ASSERT_TRUE(record);
     EXPECT_NE(record->find("\"command\":\"" + c.command + "\""), std::string::npos) << *record;
+  }
+  PosixMq::unlink(PosixMq::kDaemonQueue);
+}
+
+// The waits without a time limit last while the daemon lives: when it ends
+// (or none runs) the request fails, says so, and leaves no FIFO.
+TEST_F(ReplyFifo, WaitEndsWithTheDaemon) {
+  PosixMq queue;  // the daemon's queue, which nobody reads
+  ASSERT_TRUE(queue.open_reader(PosixMq::kDaemonQueue, MqAttributes{2, 1024}));
+  struct Case {
+    bool (*request)(const std::string&);
+    std::string command;
+  } cases[] = {{vm_stop_request, "stop"},
+               {vm_restart_request, "restart"},
+               {[](const std::string& id) { return vm_start_request(id, true, ""); }, "start"},
+               {[](const std::string& id) { return vm_suspend_request(id, ""); }, "suspend"},
+               {[](const std::string& id) { return vm_resume_request(id, ""); }, "resume"}};
+  for (const auto& c : cases) {
+    for (bool daemon_runs : {true, false}) {
+      std::optional<FakeDaemon> daemon;
+      if (daemon_runs) daemon.emplace(root_.dir());
+      ASSERT_TRUE(test_support::eventually(
+          [&] { return find_titled_processes(daemon_title).size() == (daemon_runs ? 1u : 0u); }));
+      bool ok = true;
+      CaptureStderr();
+      std::thread cli([&] { ok = c.request("42"); });
+      // The record arrives; then the daemon goes without answering.
+      std::optional<std::string> record;
+      test_support::eventually([&] { return (record = queue.receive()).has_value(); });
+      if (daemon) daemon->kill();
+      cli.join();
+      std::string error = GetCapturedStderr();
+      ASSERT_TRUE(record) << c.command;
+      EXPECT_FALSE(ok) << c.command;
+      EXPECT_NE(error.find(daemon_runs ? "### The daemon (pid " : "### The daemon is not running: "),
+                std::string::npos)
+          << c.command << ": " << error;
+      EXPECT_NE(error.find("VM_id=42 command='" + c.command + "'"), std::string::npos) << error;
+      EXPECT_TRUE(run_dir_empty()) << c.command;
+    }
   }
   PosixMq::unlink(PosixMq::kDaemonQueue);
 }

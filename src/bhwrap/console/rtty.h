@@ -8,7 +8,8 @@
 #include <string>
 
 // The listening thread's body: listens on `rtty_host` (an IPv4 address
-// text) at `rtty_port` and bridges each accepted client to the console
+// text) at `rtty_port` (under a host root the root's own port for it,
+// platform::host_port) and bridges each accepted client to the console
 // device of `vm_id` (nmdm_console_path, side "B"). Returns only when the
 // listening socket cannot be set up; the VM then runs without a console.
 void rtty_thread(const std::string& vm_id, const std::string& rtty_host, uint16_t rtty_port);

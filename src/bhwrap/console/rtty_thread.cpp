@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -109,7 +110,10 @@ UniqueFd open_listener(const std::string& host, uint16_t port) {
   int on = 1;
   ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    int error = errno;
     spdlog::error("### RTTY: Can't binding socket");
+    spdlog::error("### RTTY: port {} of {}: {}; the VM runs without its console", port, host,
+                  std::strerror(error));
     return UniqueFd();
   }
   if (::listen(listener.get(), kListenBacklog) != 0) {
@@ -128,7 +132,8 @@ bool resources_exhausted(int error) {
 
 void rtty_thread(const std::string& vm_id, const std::string& rtty_host, uint16_t rtty_port) {
   platform::name_this_thread("rtty");
-  UniqueFd listener = open_listener(rtty_host, rtty_port);
+  // The record's port is the real host's; a simulated host has its own.
+  UniqueFd listener = open_listener(rtty_host, static_cast<uint16_t>(platform::host_port(rtty_port)));
   if (!listener) return;
 
   VmConfig vm;

@@ -56,7 +56,12 @@ const std::map<std::string, Action>& action_table() {
       {"start",
        [](const std::string& pool, const std::string& param) {
          const Config& config = Config::instance();
-         return run_pool_start(pool, param, config.parallel, config.wait_for_replies);
+         pool_op_result result = run_pool_start(pool, param, config.parallel, config.wait_for_replies);
+         // The operation itself counts a start with failed VMs as done (the
+         // pool is started); the command line reports the VMs that failed.
+         if (result.ok() && !result.text.empty())
+           return pool_op_result{kPoolFailed, "Failed to start: " + result.text};
+         return result;
        }},
       {"stop",
        [](const std::string& pool, const std::string& param) {

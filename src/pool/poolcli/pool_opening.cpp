@@ -116,7 +116,11 @@ pool_opening open_pool_operation(PoolOp op, const std::string& pool) {
   std::fflush(stdout);
 
   opening.lock = LockFile(PoolState(pool).dir() + "/.lock");
-  if (opening.lock.try_lock() == 1) {
+  const int locked = opening.lock.try_lock();
+  if (locked == -1)
+    std::fprintf(stderr, "### Pool '%s' %s; the operation goes on without the lock\n", pool.c_str(),
+                 opening.lock.error().c_str());
+  if (locked == 1) {
     opening.refused =
         pool_op_result{kPoolFailed, fmt::format("Pool '{}' is busy performing another operation", pool)};
     return opening;

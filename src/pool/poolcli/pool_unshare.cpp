@@ -23,7 +23,11 @@ pool_op_result run_pool_unshare(const std::string& pool, const std::string& para
   std::fflush(stdout);
 
   LockFile lock(PoolState(pool).dir() + "/.lock");
-  if (lock.try_lock() == 1)
+  const int locked = lock.try_lock();
+  if (locked == -1)
+    std::fprintf(stderr, "### Pool '%s' %s; the operation goes on without the lock\n", pool.c_str(),
+                 lock.error().c_str());
+  if (locked == 1)
     return {kPoolFailed, fmt::format("Pool '{}' is busy performing another operation", pool)};
   if (PoolState::read(pool) != PoolState::started)
     return {kPoolFailed, fmt::format("Pool '{}' hould only be started", pool)};

@@ -39,6 +39,13 @@ bool FifoReplyWait::open(const std::string& path) {
   return true;
 }
 
+void FifoReplyWait::follow(int fd) {
+  ev_io_stop(loop_, &followed_);
+  ev_io_init(&followed_, ended_cb, fd, EV_READ);
+  followed_.data = this;
+  ev_io_start(loop_, &followed_);
+}
+
 void FifoReplyWait::run() {
   if (fifo_.is_open()) ev_run(loop_, 0);
 }
@@ -47,6 +54,7 @@ void FifoReplyWait::close() {
   ev_io_stop(loop_, &io_);
   ev_idle_stop(loop_, &reading_);
   ev_timer_stop(loop_, &timer_);
+  ev_io_stop(loop_, &followed_);
   fifo_.close();
   keep_open_.close();
 }
@@ -70,6 +78,19 @@ void FifoReplyWait::timer_cb(struct ev_loop* loop, ev_timer* w, int) {
   ev_break(loop, EVBREAK_ONE);
 }
 
+void FifoReplyWait::ended_cb(struct ev_loop* loop, ev_io* w, int) {
+  auto* self = static_cast<FifoReplyWait*>(w->data);
+  ev_io_stop(loop, w);
+  // An answer written just before the end is still in the FIFO.
+  while (!self->answered_ && self->read_chunk() > 0) {
+  }
+  if (self->answered_) return;
+  self->reply_ok_ = false;
+  self->process_ended_ = true;
+  self->flush_text();
+  ev_break(loop, EVBREAK_ONE);
+}
+
 void FifoReplyWait::flush_text() {
   if (!text_.empty()) std::puts(text_.c_str());
   text_.clear();
@@ -80,9 +101,26 @@ void FifoReplyWait::rearm_io() {
   if (!ev_is_active(&io_)) ev_io_start(loop_, &io_);
 }
 
-void FifoReplyWait::on_read() {
+ssize_t FifoReplyWait::read_chunk() {
   char buf[kReadSize];
   ssize_t n = ::read(fifo_.fd(), buf, sizeof buf);
+  if (n <= 0) return n;
+  if (timeout_s_ > 0) ev_timer_again(loop_, &timer_);
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buf[i] == kReplyOk || buf[i] == kReplyFailed) {
+      reply_ok_ = buf[i] == kReplyOk;
+      answered_ = true;
+      flush_text();
+      ev_break(loop_, EVBREAK_ONE);
+      return n;
+    }
+    text_.push_back(buf[i]);
+  }
+  return n;
+}
+
+void FifoReplyWait::on_read() {
+  ssize_t n = read_chunk();
   if (n == 0) {
     flush_text();
     rearm_io();
@@ -94,16 +132,7 @@ void FifoReplyWait::on_read() {
     rearm_io();
     return;
   }
-  if (timeout_s_ > 0) ev_timer_again(loop_, &timer_);
-  for (ssize_t i = 0; i < n; ++i) {
-    if (buf[i] == kReplyOk || buf[i] == kReplyFailed) {
-      reply_ok_ = buf[i] == kReplyOk;
-      flush_text();
-      ev_break(loop_, EVBREAK_ONE);
-      return;
-    }
-    text_.push_back(buf[i]);
-  }
+  if (answered_) return;
   // More may be waiting beyond this read.
   ev_idle_start(loop_, &reading_);
   rearm_io();

@@ -4,7 +4,8 @@
 // Takes: the loop (one per request), the FIFO's real path, a time-out in
 // seconds (0 or less: none; counted from the last data).
 // Answers: whether the answer ended with the success byte 0x01 (0x02 ends a
-// failed one), and whether the time-out came first.
+// failed one), whether the time-out came first, and whether the process it
+// follows (the daemon, see follow()) ended first.
 //
 // The text before the terminating byte is printed (puts) when the terminator
 // comes and also when the wait times out; bytes after the terminator in the
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <ev.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -30,7 +32,12 @@ class FifoReplyWait {
   // with errno kept on failure. The node is never removed here.
   bool open(const std::string& path);
 
-  // Runs the loop until the terminator or the time-out.
+  // Also ends the wait when `fd` becomes readable: a process handle's
+  // descriptor (platform::ProcessHandle), readable once the process ended.
+  void follow(int fd);
+
+  // Runs the loop until the terminator, the time-out or the followed
+  // process's end.
   void run();
 
   // Stops the watchers and closes both ends.
@@ -38,13 +45,17 @@ class FifoReplyWait {
 
   bool reply_ok() const { return reply_ok_; }
   bool timed_out() const { return timed_out_; }
+  bool process_ended() const { return process_ended_; }
 
  private:
   static void io_cb(struct ev_loop* loop, ev_io* w, int revents);
   static void read_cb(struct ev_loop* loop, ev_idle* w, int revents);
   static void timer_cb(struct ev_loop* loop, ev_timer* w, int revents);
+  static void ended_cb(struct ev_loop* loop, ev_io* w, int revents);
 
   void on_read();
+  // One read; a terminator ends the wait. The read's result.
+  ssize_t read_chunk();
   void flush_text();
   void rearm_io();
 
@@ -52,10 +63,13 @@ class FifoReplyWait {
   ev_io io_{};
   ev_idle reading_{};
   ev_timer timer_{};
+  ev_io followed_{};
   Fifo fifo_;
   Fifo keep_open_;  // our own writer end
   std::string text_;
   double timeout_s_;
   bool reply_ok_ = false;
   bool timed_out_ = false;
+  bool process_ended_ = false;
+  bool answered_ = false;
 };

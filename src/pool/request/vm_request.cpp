@@ -12,6 +12,7 @@
 
 #include "ipc/mq_send.h"
 #include "platform/host_root.h"
+#include "pool/request/daemon_handle.h"
 #include "pool/request/fifo_cleanup.h"
 #include "pool/request/fifo_reply_wait.h"
 
@@ -53,6 +54,9 @@ bool vm_request(const std::string& vm_id, const std::string& command,
 
   std::unique_ptr<struct ev_loop, LoopDeleter> loop(ev_loop_new(0));
   if (!loop) throw std::runtime_error("can't create an event loop for the reply FIFO");
+  // Taken before the FIFO is made and the record goes: a daemon that ends
+  // after this is seen to end.
+  platform::ProcessHandle daemon = open_daemon_handle();
   // The FIFO goes when the request ends, however it ends.
   FifoCleanup node(platform::host_path(fifo_path));
   FifoReplyWait wait(loop.get(), timeout_s);
@@ -63,7 +67,22 @@ bool vm_request(const std::string& vm_id, const std::string& command,
     return false;
   }
   if (!vm_request_send(vm_id, command, fifo_path, status)) return false;
+  if (!daemon.valid()) {
+    std::fprintf(stderr,
+                 "### The daemon is not running: VM_id=%s command='%s' waits in its queue and may "
+                 "be applied when it starts - check the VM state\n",
+                 vm_id.c_str(), command.c_str());
+    return false;
+  }
+  wait.follow(daemon.fd());
   wait.run();
+  if (wait.process_ended()) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "### The daemon (pid %d) ended without answering: VM_id=%s command='%s'. The "
+                 "operation may have been applied in part - check the VM state\n",
+                 static_cast<int>(daemon.pid()), vm_id.c_str(), command.c_str());
+  }
   if (wait.timed_out()) {
     std::printf(
         "### No reply from the daemon in %d s: VM_id=%s command='%s'. The operation may have "

@@ -6,7 +6,9 @@
 // Each sender prints its opening line ("VM_id=<id> stopping; fifo=<path>"),
 // then the daemon's answer ("VM_id=<id> finish Status=<code>" and the result
 // text), and returns true only when the daemon reported success. A record
-// that cannot be sent (the daemon is not running) fails at once.
+// that cannot be sent (the service is not running) fails at once; so does a
+// request when no daemon process runs, and a wait ends, failed, as soon as
+// the daemon process ends: the wait follows the process itself, not its id.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +27,9 @@ std::string cli_fifo_path(const std::string& vm_id);
 bool vm_request_send(const std::string& vm_id, const std::string& command,
                      const std::string& fifo_path, int64_t status);
 
-// Sends the record and, with a FIFO path, waits for the answer (without limit
-// when `timeout_s` is 0 or less). The FIFO is removed on every path.
+// Sends the record and, with a FIFO path, waits for the answer while the
+// daemon lives (without a time limit when `timeout_s` is 0 or less). The FIFO
+// is removed on every path.
 bool vm_request(const std::string& vm_id, const std::string& command,
                 const std::string& fifo_path, int64_t status, double timeout_s);
 

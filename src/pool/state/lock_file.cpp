@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <utility>
 
+#include <fmt/format.h>
+
+#include "ipc/regular_file.h"
 #include "platform/host_root.h"
 
 namespace {
@@ -33,7 +36,8 @@ LockFile::~LockFile() { release(); }
 LockFile::LockFile(LockFile&& other) noexcept
     : path_(std::move(other.path_)),
       fd_(std::exchange(other.fd_, 0)),
-      existed_(other.existed_) {}
+      existed_(other.existed_),
+      error_(std::move(other.error_)) {}
 
 LockFile& LockFile::operator=(LockFile&& other) noexcept {
   if (this != &other) {
@@ -41,19 +45,24 @@ LockFile& LockFile::operator=(LockFile&& other) noexcept {
     path_ = std::move(other.path_);
     fd_ = std::exchange(other.fd_, 0);
     existed_ = other.existed_;
+    error_ = std::move(other.error_);
   }
   return *this;
 }
 
 int LockFile::try_lock() {
   if (fd_ > 0) return -1;
+  error_.clear();
   const std::string mapped = platform::host_path(path_);
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    // Whatever is at the path (a dangling link too) was there before us.
     struct stat before {};
-    existed_ = ::stat(mapped.c_str(), &before) == 0 || errno != ENOENT;
-    int fd = ::open(mapped.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    existed_ = ::lstat(mapped.c_str(), &before) == 0 || errno != ENOENT;
+    std::string why;
+    int fd = open_regular_file(mapped, O_RDWR | O_CREAT, 0644, why).release();
     if (fd < 1) {
       if (fd == 0) ::close(fd);
+      error_ = fmt::format("lock file '{}': {}", path_, fd == 0 ? "descriptor 0" : why);
       return -1;
     }
     if (!lock_whole_file(fd, F_WRLCK)) {
@@ -64,13 +73,14 @@ int LockFile::try_lock() {
     // The holder before us may have removed the file after we opened it: a
     // lock on a file no longer at the path locks nothing.
     struct stat held {}, now {};
-    if (::fstat(fd, &held) == 0 && ::stat(mapped.c_str(), &now) == 0 &&
+    if (::fstat(fd, &held) == 0 && ::lstat(mapped.c_str(), &now) == 0 &&
         held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
       fd_ = fd;
       return 0;
     }
     ::close(fd);
   }
+  error_ = fmt::format("lock file '{}': replaced again and again while locked", path_);
   return -1;
 }
 

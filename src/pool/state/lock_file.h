@@ -3,8 +3,10 @@
 // whichever process.
 //
 // Takes: the path (real host path; mapped here). Answers try_lock: 0 taken,
-// 1 busy (another process holds it), -1 error. The file is removed on release
-// when this object created it. The removal happens while the lock is still
+// 1 busy (another process holds it), -1 error (error() says which). The file
+// is removed on release when this object created it. Only a regular file is
+// locked: a symbolic link at the path is never followed (nothing is created at
+// its target, the link is never removed), a FIFO never blocks the open. The removal happens while the lock is still
 // held, and a lock is only counted once the locked file is still the one at
 // the path, so an operation never holds the lock of a file that has been
 // unlinked while a second one locks a new file of the same name.
@@ -26,9 +28,12 @@ class LockFile {
 
   bool locked() const { return fd_ > 0; }
   const std::string& path() const { return path_; }
+  // Why the last try_lock answered -1.
+  const std::string& error() const { return error_; }
 
  private:
   std::string path_;
   int fd_ = 0;
   bool existed_ = false;
+  std::string error_;
 };

@@ -8,6 +8,7 @@
 #include "pool/state/pool_list.h"
 #include "pool/state/pool_state_gate.h"
 #include "pool/vmcli/vm_config_view.h"
+#include "pool/vmcli/listed_vm_id.h"
 #include "pool/vmcli/vm_listing.h"
 #include "pool/vmcli/vm_priority.h"
 #include "pool/request/vm_request.h"
@@ -44,7 +45,8 @@ const std::set<std::string> kGateExempt = {"list", "status", "config", "nice", "
 
 }  // namespace
 
-bool VM::exec(const std::string& action, const std::string& vm_id, const std::string& param) {
+bool VM::exec(const std::string& action, const std::string& given_id, const std::string& param) {
+  const std::string vm_id = action == "list" ? given_id : vm_id_from_listed(given_id);
   const auto& table = action_table();
   auto it = table.find(action);
   if (it == table.end()) {

@@ -8,7 +8,8 @@
 //                                a command to the daemon, waiting for its answer
 //   unshare                      its remote disks (with `param` "force": unshared)
 //
-// Every action but list needs the VM id. Unless the action only reads
+// Every action but list needs the VM id, as written or as `vm list` writes
+// it (nine digits with leading zeros). Unless the action only reads
 // (list, status, config, nice, vcpuclass), a VM whose pool is stopped or
 // suspended is refused with the pool's state and what to run instead.
 #pragma once
