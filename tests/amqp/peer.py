@@ -9,7 +9,9 @@
       publishes BODY to QUEUE (default exchange) with a private reply queue
       and prints the reply as one JSON line (nothing on time-out)
   peer.py PORT send EXCHANGE ROUTING_KEY BODY CORRID [REPLY_TO]
-  peer.py PORT declare QUEUE      declares the durable QUEUE
+  peer.py PORT declare QUEUE [ARGUMENTS]
+                                  declares the durable QUEUE (ARGUMENTS: a JSON
+                                  object of queue arguments)
   peer.py PORT count QUEUE        prints the count of messages waiting
 """
 import json
@@ -75,7 +77,8 @@ def main(argv):
                                      reply_to=argv[7] if len(argv) > 7 and argv[7] else None)
         ch.basic_publish(exchange, key, body.encode(), props)
     elif cmd == "declare":
-        ch.queue_declare(queue=argv[3], durable=True)
+        arguments = json.loads(argv[4]) if len(argv) > 4 else None
+        ch.queue_declare(queue=argv[3], durable=True, arguments=arguments)
     elif cmd == "count":
         print(ch.queue_declare(queue=argv[3], passive=True).method.message_count)
     conn.close()
