@@ -300,10 +300,12 @@ TEST_F(AmqpClientBroker, AQueueIsConsumedOnceWhateverNamesIt) {
   };
   const std::string cmd_consumer = cmd_ + "\t" + cmd_ + "_tag";
   const std::string shared_consumer = shared + "\t" + shared + "_tag";
+  // The shared queue's consumer starts after the command queue's.
+  ASSERT_TRUE(run_until(loop_, [&] { return connected() && !recorder_.events.empty(); }, 30));
   ASSERT_TRUE(run_until(loop_, [&] {
     std::string c = consumers();
     return count(c, cmd_consumer) == 1 && count(c, shared_consumer) == 1;
-  }));
+  }, 30));
   // Starting them again, and stopping a pool that does not own the shared
   // consumer, leaves one consumer per queue on the one connection.
   client_->pool_control("zp1", "start");
