@@ -23,13 +23,20 @@ AmqpDeferred& AmqpChannelCore::request(amqp_method_number_t id, void* decoded,
                                        amqp_method_number_t reply) {
   if (!usable() || !connection_) return settled(false, "channel is not usable");
   if (!connection_->send_method(id_, id, decoded)) return settled(false, "connection is lost");
-  Pending p{reply, std::make_shared<AmqpDeferred>(), {}, nullptr};
+  Pending p{id, reply, std::make_shared<AmqpDeferred>(), {}, nullptr};
   if (id == AMQP_BASIC_CONSUME_METHOD)
     p.consumer_tag = amqp_string(static_cast<amqp_basic_consume_t*>(decoded)->consumer_tag);
   if (id == AMQP_BASIC_CANCEL_METHOD) {
     p.consumer_tag = amqp_string(static_cast<amqp_basic_cancel_t*>(decoded)->consumer_tag);
     auto it = consumers.find(p.consumer_tag);
-    if (it != consumers.end()) p.target = it->second;
+    if (it != consumers.end()) {
+      p.target = it->second;
+    } else {
+      // A consumer not confirmed yet: the cancel ends it once it is.
+      for (auto& q : pending_)
+        if (q.method == AMQP_BASIC_CONSUME_METHOD && q.consumer_tag == p.consumer_tag)
+          p.target = q.deferred;
+    }
   }
   pending_.push_back(p);
   return *p.deferred;
@@ -49,6 +56,20 @@ void AmqpChannelCore::fail_all(const std::string& message, bool abandoned) {
   consumers.clear();
   for (auto& p : pending) p.deferred->fail(message, abandoned);
   for (auto& [tag, d] : running) d->fail(message, abandoned);
+}
+
+void AmqpChannelCore::fail_closed(const std::string& message, amqp_method_number_t refused) {
+  auto pending = std::move(pending_);
+  pending_.clear();
+  auto running = std::move(consumers);
+  consumers.clear();
+  bool named = false;
+  for (auto& p : pending) {
+    bool this_one = !named && p.method == refused;
+    named = named || this_one;
+    p.deferred->fail(message, !this_one);
+  }
+  for (auto& [tag, d] : running) d->fail(message, true);
 }
 
 void AmqpChannelCore::abandon(const std::string& message, bool report) {
@@ -148,7 +169,7 @@ bool AmqpChannelCore::on_frame(const amqp_frame_t& frame) {
       bool was_closing = state_ == State::closing;
       state_ = State::closed;
       auto error = on_error;
-      fail_all(text, false);
+      fail_closed(text, (static_cast<amqp_method_number_t>(c->class_id) << 16) | c->method_id);
       if (!was_closing && error) error(text);
       if (connection_) connection_->forget_channel(id_);
       return true;

@@ -55,12 +55,17 @@ class AmqpChannelCore {
 
  private:
   struct Pending {
+    amqp_method_number_t method;  // the request
     amqp_method_number_t reply;
     std::shared_ptr<AmqpDeferred> deferred;
     std::string consumer_tag;             // basic.consume / basic.cancel
     std::shared_ptr<AmqpDeferred> target;  // basic.cancel: the consumer it ends
   };
   void fail_all(const std::string& message, bool abandoned);
+  // The broker closed the channel over `refused` (its class and method): the
+  // first pending request of that kind fails as refused, every other one as
+  // abandoned (the broker never answered it).
+  void fail_closed(const std::string& message, amqp_method_number_t refused);
   void on_content_complete();
 
   uint16_t id_;

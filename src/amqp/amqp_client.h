@@ -35,6 +35,9 @@ class AmqpClient {
     double recreate_first = 1.0;  // the first channel-recreation delay, s
     double recreate_max = 30.0;   // the longest one, s
     double connect_timeout = 10.0;
+    // The broker opens the connection within three heartbeat periods of the
+    // TCP connect, and never within less than this (also with heartbeats 0).
+    double handshake_floor = 10.0;
     int cache_kind = 1;           // make_publish_cache kind
     AmqpPoolLister pools;         // the started pools, consumed on every connection
   };

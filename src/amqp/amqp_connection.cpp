@@ -10,7 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include <amqp.h>
+#include <fmt/format.h>
+
 #include <amqp.h>
 #include <amqp_ssl_socket.h>
 #include <amqp_tcp_socket.h>
@@ -51,7 +52,9 @@ AmqpConnection::AmqpConnection(struct ev_loop* loop, AmqpConnectionHandler* hand
   ev_io_init(&io_watcher_, &AmqpConnection::io_cb, -1, EV_READ);
   ev_timer_init(&heartbeat_timer_, &AmqpConnection::heartbeat_cb, 0, 0);
   ev_timer_init(&detach_timer_, &AmqpConnection::detach_cb, 0, 0);
+  ev_timer_init(&deadline_timer_, &AmqpConnection::deadline_cb, 0, 0);
   notify_watcher_.data = io_watcher_.data = heartbeat_timer_.data = detach_timer_.data = this;
+  deadline_timer_.data = this;
 
   auto attempt = std::make_shared<AmqpConnectAttempt>();
   attempt->conn = amqp_new_connection();
@@ -103,6 +106,23 @@ void AmqpConnection::stop_watchers() {
   ev_io_stop(loop_, &notify_watcher_);
   ev_io_stop(loop_, &io_watcher_);
   ev_timer_stop(loop_, &heartbeat_timer_);
+  ev_timer_stop(loop_, &deadline_timer_);
+}
+
+void AmqpConnection::start_deadline() {
+  ev_timer_stop(loop_, &deadline_timer_);
+  ev_timer_set(&deadline_timer_, options_.handshake_timeout, 0);
+  ev_timer_start(loop_, &deadline_timer_);
+}
+
+void AmqpConnection::deadline_cb(struct ev_loop*, ev_timer* w, int) {
+  auto* self = static_cast<AmqpConnection*>(w->data);
+  if (self->state_ == State::closing) {
+    self->fail("connection closed (the broker did not confirm the close)", false);
+    return;
+  }
+  self->fail(fmt::format("the broker did not open the connection within {} s of connecting",
+                         self->options_.handshake_timeout));
 }
 
 void AmqpConnection::notify_cb(struct ev_loop*, ev_io* w, int) {
@@ -141,6 +161,7 @@ void AmqpConnection::on_connected() {
   last_traffic_ = ev_now(loop_);
   ev_io_set(&io_watcher_, amqp_get_sockfd(conn_), EV_READ);
   ev_io_start(loop_, &io_watcher_);
+  start_deadline();
 }
 
 void AmqpConnection::on_readable() {
@@ -235,6 +256,7 @@ bool AmqpConnection::on_connection_method(const amqp_frame_t& frame) {
       return send_method(0, AMQP_CONNECTION_OPEN_METHOD, &open);
     }
     case AMQP_CONNECTION_OPEN_OK_METHOD:
+      ev_timer_stop(loop_, &deadline_timer_);
       state_ = State::ready;
       handler_->onReady(this);
       return *alive;
@@ -353,6 +375,7 @@ void AmqpConnection::close(bool immediate) {
   c.reply_text = amqp_cstring_bytes("OK");
   if (!send_method(0, AMQP_CONNECTION_CLOSE_METHOD, &c)) return;
   state_ = State::closing;
+  start_deadline();
   // The channels are over from here on; their owners hear about it.
   auto channels = channels_;
   for (auto& [id, core] : channels) core->abandon("connection is closing", true);

@@ -19,6 +19,10 @@
 //                          always the last call, made from the loop (never
 //                          from inside a call of the owner)
 //
+// Once TCP is up, the broker has `handshake_timeout` s to open the connection
+// (a peer that accepts and never speaks fails it); the orderly close has as
+// long for the broker's close-ok.
+//
 // close(false) runs the orderly close handshake; close(true) drops the socket
 // at once. Channels (AmqpChannel) are made on a ready connection.
 #pragma once
@@ -52,6 +56,7 @@ class AmqpConnection {
  public:
   struct Options {
     double connect_timeout = 10;  // s, for the TCP connect and TLS handshake
+    double handshake_timeout = 30;  // s, from the TCP connect to connection.open-ok
   };
 
   AmqpConnection(struct ev_loop* loop, AmqpConnectionHandler* handler, const AmqpAddress& address)
@@ -85,6 +90,7 @@ class AmqpConnection {
   static void io_cb(struct ev_loop*, ev_io* w, int);
   static void heartbeat_cb(struct ev_loop*, ev_timer* w, int);
   static void detach_cb(struct ev_loop*, ev_timer* w, int);
+  static void deadline_cb(struct ev_loop*, ev_timer* w, int);
 
   void on_connected();
   void on_readable();
@@ -94,6 +100,7 @@ class AmqpConnection {
   void fail(const std::string& message, bool report = true);
   void finish();
   void stop_watchers();
+  void start_deadline();
   uint16_t next_channel_id();
 
   struct ev_loop* loop_;
@@ -111,6 +118,7 @@ class AmqpConnection {
   ev_io io_watcher_{};
   ev_timer heartbeat_timer_{};
   ev_timer detach_timer_{};
+  ev_timer deadline_timer_{};  // the handshake's, then the orderly close's
   std::map<uint16_t, std::shared_ptr<AmqpChannelCore>> channels_;
   std::shared_ptr<bool> alive_;
 };

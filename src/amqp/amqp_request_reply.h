@@ -28,3 +28,13 @@ std::optional<AmqpReply> answer_amqp_request(const std::string& body, const std:
                                              const std::string& publish_queue,
                                              const HostInventorySource& inventory,
                                              std::string* why = nullptr);
+
+// The answer to a request that cannot be handled at all (an empty body, or a
+// request the daemon's queue cannot take): the JSON-RPC error -1 with `cause`
+// as its message, under the request's "id" when the body carries one. Sent
+// and addressed as answer_amqp_request's replies; nothing when there is
+// nowhere to send it (`why` says so).
+std::optional<AmqpReply> refuse_amqp_request(const std::string& body, const std::string& corrid,
+                                             const std::string& reply_to,
+                                             const std::string& publish_queue,
+                                             const std::string& cause, std::string* why = nullptr);

@@ -1,5 +1,6 @@
 #include "amqp/amqp_watcher.h"
 
+#include <algorithm>
 #include <exception>
 
 #include <spdlog/spdlog.h>
@@ -45,9 +46,11 @@ void AmqpWatcher::connect(const std::string& address) {
     client_.address_unusable("unknown exception");
     return;
   }
+  AmqpConnection::Options options;
+  options.connect_timeout = client_.options().connect_timeout;
+  options.handshake_timeout = std::max(client_.options().handshake_floor, 3.0 * heartbeats_);
   try {
-    connection_ = std::make_unique<AmqpConnection>(
-        loop_, this, parsed, AmqpConnection::Options{client_.options().connect_timeout});
+    connection_ = std::make_unique<AmqpConnection>(loop_, this, parsed, options);
   } catch (const std::exception& e) {
     spdlog::error("AMQP connection setup error: {}", e.what());
     client_.start_reconnect();
@@ -82,6 +85,7 @@ void AmqpWatcher::onDetached(AmqpConnection*) {
   consume_channel_.reset();
   publish_channel_.reset();
   resubscribe_queues_.clear();
+  consumed_.clear();
   client_.cancel_channel_recreation();
   spdlog::trace("AMQP client onDetached()");
   if (stopping_) {
@@ -96,6 +100,7 @@ void AmqpWatcher::onDetached(AmqpConnection*) {
 void AmqpWatcher::setup_consume_channel() {
   try {
     consume_channel_.reset();
+    consumed_.clear();
     consume_channel_ = std::make_unique<AmqpChannel>(connection_.get());
     consume_channel_->onError([this](const std::string& message) {
       spdlog::error("AMQP consume channel error: {}", message);
@@ -173,8 +178,17 @@ void AmqpWatcher::pool_start(const std::string& queue, const std::string& pool) 
 void AmqpWatcher::consume(const std::string& queue, const std::string& pool) {
   const std::string tag = queue + "_tag";
   const bool command_queue = pool.empty();
-  // A repeated start replaces the earlier consumer.
-  if (consume_channel_->hasConsumer(tag)) consume_channel_->cancel(tag);
+  auto owner = consumed_.find(queue);
+  if (owner != consumed_.end() && owner->second != pool) {
+    spdlog::error("### Queue '{}' of pool '{}' is consumed already as {}; it is not consumed again",
+                  queue, pool,
+                  owner->second.empty() ? "the command queue" : "the queue of pool '" + owner->second + "'");
+    resubscribe_queues_.erase(queue);
+    return;
+  }
+  // A repeated start replaces the earlier consumer, confirmed or not.
+  if (owner != consumed_.end() || consume_channel_->hasConsumer(tag)) consume_channel_->cancel(tag);
+  consumed_[queue] = pool;
   consume_channel_->consume(queue, tag, true)
       .onSuccess([this, queue, pool, tag, command_queue] {
         resubscribe_queues_.erase(queue);
@@ -190,7 +204,8 @@ void AmqpWatcher::consume(const std::string& queue, const std::string& pool) {
       .onCancelled([this, queue, pool](const std::string& tag) {
         on_consumer_cancelled(queue, pool, tag);
       })
-      .onError([this, command_queue](const std::string& message) {
+      .onError([this, queue, pool, command_queue](const std::string& message) {
+        forget_consumer(queue, pool);
         if (command_queue)
           spdlog::error("Consume error '{}'", message);
         else
@@ -208,8 +223,14 @@ void AmqpWatcher::on_message(const AmqpMessage& message) {
 void AmqpWatcher::on_consumer_cancelled(const std::string& queue, const std::string& pool,
                                         const std::string& tag) {
   spdlog::error("AMQP consumer cancelled by broker: queue '{}' tag '{}'", queue, tag);
+  forget_consumer(queue, pool);
   if (!pool.empty() || queue == cmd_queue_) resubscribe_queues_[queue] = pool;
   client_.schedule_channel_recreation();
+}
+
+void AmqpWatcher::forget_consumer(const std::string& queue, const std::string& pool) {
+  auto owner = consumed_.find(queue);
+  if (owner != consumed_.end() && owner->second == pool) consumed_.erase(owner);
 }
 
 void AmqpWatcher::pool_stop(const std::string& queue, const std::string& pool) {
@@ -217,6 +238,16 @@ void AmqpWatcher::pool_stop(const std::string& queue, const std::string& pool) {
     spdlog::error("AMQP::pool_stop() No usable consume channel.");
     return;
   }
+  auto owner = consumed_.find(queue);
+  if (owner != consumed_.end() && owner->second != pool) {
+    // Another pool's (or the command queue's) consumer: it goes on.
+    spdlog::error("### AMQP::pool_stop() Queue '{}' is consumed as {}, not for pool '{}'; it goes on",
+                  queue,
+                  owner->second.empty() ? "the command queue" : "the queue of pool '" + owner->second + "'",
+                  pool);
+    return;
+  }
+  if (owner != consumed_.end()) consumed_.erase(owner);
   resubscribe_queues_.erase(queue);
   const std::string tag = queue + "_tag";
   consume_channel_->cancel(tag)
@@ -253,7 +284,7 @@ void AmqpWatcher::ensure_publish_channel() {
                    message.reply_text);
     });
     spdlog::info("AMQP publish channel created");
-    client_.kick_resend();
+    if (pending_binds_ == 0) client_.kick_resend();
   } catch (const std::exception& e) {
     spdlog::error("AMQP publish channel create error: {}", e.what());
     client_.schedule_channel_recreation();
@@ -269,8 +300,10 @@ void AmqpWatcher::declare_own_queue(const std::string& name) {
   publish_channel_->bindQueue(exchange_, name, name)
       .onSuccess([this, name] {
         spdlog::debug("Queue '{}' successfully bound to '{}'", name, exchange_);
-        client_.kick_resend();
-        if (pending_binds_ > 0 && --pending_binds_ == 0 && channels_usable()) client_.reset_delay();
+        if (pending_binds_ > 0 && --pending_binds_ == 0) {
+          if (channels_usable()) client_.reset_delay();
+          client_.kick_resend();
+        }
       })
       .onError([name](const std::string& message) {
         spdlog::error("Binding error: '{}' {}", name, message);
@@ -281,6 +314,12 @@ bool AmqpWatcher::send(std::string msgid, std::string message, std::string queue
   spdlog::trace("CorrID: {}; AMQP::Sending reply; Message:\n{}", msgid, message);
   if (!usable(publish_channel_)) {
     spdlog::error("AMQP::send() No usable publish channel.");
+    return false;
+  }
+  if (pending_binds_ > 0) {
+    // Its queues first: a refused declaration closes the channel, and what
+    // was published on it would be lost with the transaction.
+    spdlog::debug("AMQP::send() the publish channel's queues are not bound yet.");
     return false;
   }
   const std::string& exchange =

@@ -44,6 +44,7 @@ class AmqpWatcher : public AmqpConnectionHandler {
   bool connection_open() const { return connection_ && !connection_->closed(); }
   bool channels_usable() const;
   const std::map<std::string, std::string>& resubscribe_queues() const { return resubscribe_queues_; }
+  const std::map<std::string, std::string>& consumed_queues() const { return consumed_; }
 
   uint16_t onNegotiate(AmqpConnection* connection, uint16_t interval) override;
   void onReady(AmqpConnection* connection) override;
@@ -58,6 +59,7 @@ class AmqpWatcher : public AmqpConnectionHandler {
   void declare_own_queue(const std::string& name);
   void resubscribe();
   void consume(const std::string& queue, const std::string& pool);
+  void forget_consumer(const std::string& queue, const std::string& pool);
   void on_consumer_cancelled(const std::string& queue, const std::string& pool,
                              const std::string& tag);
   void on_message(const AmqpMessage& message);
@@ -73,6 +75,11 @@ class AmqpWatcher : public AmqpConnectionHandler {
   std::string cmd_queue_;
   std::string returned_corr_id_;
   std::map<std::string, std::string> resubscribe_queues_;  // queue -> pool ("" for the command queue)
+  // The queues consumed on the consume channel, whether the broker confirmed
+  // the consumer yet or not: queue -> pool ("" for the command queue). A
+  // queue is consumed once (one tag per queue; a second basic.consume with
+  // it is a connection error).
+  std::map<std::string, std::string> consumed_;
   int pending_binds_ = 0;
   uint32_t heartbeats_;
   bool stopping_ = false;

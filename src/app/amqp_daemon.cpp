@@ -7,6 +7,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "amqp/amqp_request_reply.h"
 #include "driver/config.h"
 #include "driver/logger.h"
 #include "ipc/mq_request.h"
@@ -44,6 +45,10 @@ bool AmqpDaemon::init() {
   AmqpClient::Options options = client_options_;
   if (!options.pools) options.pools = list_started_pools;
   client_ = std::make_unique<AmqpClient>(program_name, loop(), callback_, std::move(options));
+  callback_.set_refuser([this](const std::string& body, const std::string& corrid,
+                               const std::string& reply_to, const std::string& cause) {
+    refuse_request(body, corrid, reply_to, cause);
+  });
   apply_config();
   client_->start();
   return true;
@@ -53,6 +58,17 @@ void AmqpDaemon::apply_config() {
   const Config& c = Config::instance();
   client_->apply_config(c.amqp_url, c.exchange, c.event_key, c.publish_queue, c.cmd_queue,
                         static_cast<uint32_t>(std::max(0, c.heartbeats)));
+}
+
+void AmqpDaemon::refuse_request(const std::string& body, const std::string& corrid,
+                                const std::string& reply_to, const std::string& cause) {
+  std::string why;
+  auto reply = refuse_amqp_request(body, corrid, reply_to, Config::instance().publish_queue, cause, &why);
+  if (!reply) {
+    spdlog::error("### AMQP request corrid={} is not answered: {}", corrid, why);
+    return;
+  }
+  if (client_) client_->publish_reply(reply->corrid, reply->message, reply->reply_queue);
 }
 
 void AmqpDaemon::on_loop_finished() {

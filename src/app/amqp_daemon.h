@@ -1,7 +1,8 @@
 // The AMQP daemon "Ombrix QTR (AMQP-daemon)": the broker client of the
 // service. Forked by the daemon, it runs one AmqpClient on its loop: every
 // request consumed from the broker goes to the daemon as an "amqp_request"
-// record (AmqpMqCallback); every record on "/ombrix-vm-amqp.mq" is published
+// record (AmqpMqCallback; one that cannot go there is answered here with a
+// JSON-RPC error); every record on "/ombrix-vm-amqp.mq" is published
 // (replies, events, guest messages) or, with the corrid "pool_control",
 // starts or stops a pool's consumer. SIGHUP applies the re-read [AMQP]
 // settings and reconnects; the process ends when the daemon is gone.
@@ -39,6 +40,9 @@ class AmqpDaemon : public IEvProc {
   void on_queue_message(const std::string& text);
 
   void apply_config();
+  // Answers a request that cannot reach the daemon with a JSON-RPC error.
+  void refuse_request(const std::string& body, const std::string& corrid,
+                      const std::string& reply_to, const std::string& cause);
 
   AmqpMqCallback callback_;
   AmqpClient::Options client_options_;

@@ -6,8 +6,20 @@
 
 void AmqpMqCallback::on_message(const std::string& body, const std::string& correlation_id,
                                 const std::string& reply_to) {
-  std::string error = mq_send_amqp_request(body, correlation_id, reply_to);
-  if (!error.empty()) spdlog::error("### MQ send error: {}; {} {}", error, __FILE__, __LINE__);
+  if (body.empty()) {
+    spdlog::error("### AMQP request corrid={} has an empty body", correlation_id);
+    refuse(body, correlation_id, reply_to, "The request is empty");
+    return;
+  }
+  std::string error = mq_send_amqp_request(body, correlation_id, reply_to, send_timeout_ms_);
+  if (error.empty()) return;
+  spdlog::error("### MQ send error: {}; {} {}", error, __FILE__, __LINE__);
+  refuse(body, correlation_id, reply_to, "The request cannot be passed to the daemon: " + error);
+}
+
+void AmqpMqCallback::refuse(const std::string& body, const std::string& correlation_id,
+                            const std::string& reply_to, const std::string& cause) {
+  if (refuser_) refuser_(body, correlation_id, reply_to, cause);
 }
 
 void AmqpMqCallback::on_event(const std::string& pool, bool started) {

@@ -2,7 +2,10 @@
 // (a JSON-RPC reply, a VM event, a guest message), or, with the corrid
 // "pool_control", a pool's consumer to start or stop:
 //
-//   {"corrid", "reply_queue", "message", "timer"}
+//   {"corrid", ["corrid_b64",] "reply_queue", "message", "timer"}
+//
+// ("corrid_b64": the exact bytes of a correlation id that is not UTF-8, see
+// json_bytes.h.)
 //
 // For "pool_control", "reply_queue" is the pool name and "message" the
 // command word ("start" or "stop").

@@ -4,8 +4,8 @@
 
 namespace {
 
-std::string send_to_daemon(const mq_vm_message& m) {
-  return mq_send_text(PosixMq::kDaemonQueue, mq_vm_message_text(m));
+std::string send_to_daemon(const mq_vm_message& m, int timeout_ms = PosixMq::kSendTimeoutMs) {
+  return mq_send_text(PosixMq::kDaemonQueue, mq_vm_message_text(m), false, timeout_ms);
 }
 
 }  // namespace
@@ -40,8 +40,8 @@ std::string mq_send_pool_status(const std::string& pool, const std::string& comm
 }
 
 std::string mq_send_amqp_request(const std::string& message, const std::string& corrid,
-                                 const std::string& reply_queue) {
-  return send_to_daemon(make_amqp_request_message(message, corrid, reply_queue));
+                                 const std::string& reply_queue, int timeout_ms) {
+  return send_to_daemon(make_amqp_request_message(message, corrid, reply_queue), timeout_ms);
 }
 
 std::string mq_send_to_amqp(const std::string& corrid, const std::string& reply_queue,

@@ -39,7 +39,8 @@ std::string mq_send_pool_status(const std::string& pool, const std::string& comm
 
 // To the daemon: a broker request, forwarded by the AMQP daemon.
 std::string mq_send_amqp_request(const std::string& message, const std::string& corrid,
-                                 const std::string& reply_queue);
+                                 const std::string& reply_queue,
+                                 int timeout_ms = PosixMq::kSendTimeoutMs);
 
 // To the AMQP daemon: a text to publish, or a pool_control record.
 std::string mq_send_to_amqp(const std::string& corrid, const std::string& reply_queue,

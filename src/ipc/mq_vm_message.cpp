@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "ipc/json_bytes.h"
 #include "ipc/json_readers.h"
 
 namespace {
@@ -105,7 +106,7 @@ nlohmann::json mq_vm_message_json(const mq_vm_message& m) {
     case MqVmMessageKind::amqp_request:
       j["type"] = kAmqpRequestType;
       j["message"] = m.message;
-      j["corrid"] = m.corrid;
+      put_json_bytes(j, "corrid", m.corrid);
       j["reply_queue"] = m.reply_queue;
       break;
     case MqVmMessageKind::confirm:
@@ -156,7 +157,7 @@ mq_vm_message read_mq_vm_message(const nlohmann::json& j) {
   if (type == kAmqpRequestType) {
     m.kind = MqVmMessageKind::amqp_request;
     m.message = json_document_or(j, "message", "");
-    m.corrid = json_string_or(j, "corrid", "");
+    m.corrid = json_bytes_or(j, "corrid", "");
     if (m.message.empty()) return invalid("amqp_request record without a message");
     return m;
   }

@@ -1,6 +1,8 @@
 // The records sent to the daemon's queue, one compact JSON text per message:
 //
-//   amqp_request  {"type": "amqp_request", "message", "corrid", "reply_queue"}
+//   amqp_request  {"type": "amqp_request", "message", "corrid", ["corrid_b64",] "reply_queue"}
+//                 ("corrid_b64": the exact bytes of a correlation id that is
+//                 not UTF-8, see json_bytes.h)
 //                 a broker request forwarded by the AMQP daemon
 //   confirm       {"type": "confirm", "vmid", "status", "reply_queue"}
 //                 a forked worker or VM wrapper confirming its command

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -185,6 +186,47 @@ TEST_F(AmqpService, AKilledAmqpDaemonLosesNoCachedMessage) {
   auto got = peer_get(pub_, 4, 30);
   ASSERT_EQ(got.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(got[i]["correlation_id"], "k-" + std::to_string(i + 1));
+}
+
+// Correlation ids are bytes, carried unchanged to the daemon and back; a
+// request that cannot reach the daemon is answered all the same.
+TEST_F(AmqpService, EveryRequestIsAnsweredUnderItsExactCorrelationId) {
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  ASSERT_TRUE(eventually([&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+  }, std::chrono::seconds(30)));
+  std::string high;  // 0x80 ... 0xff in hexadecimal
+  for (int b = 0x80; b <= 0xff; ++b) high += fmt::format("{:02x}", b);
+
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string corrid_hex;
+    nlohmann::json id;
+    int code;             // the result's code, or the error's (-1)
+    std::string message;  // part of the error's message
+  };
+  const Case cases[] = {
+      {"a request", R"({"id":"inv","method":"host-inventory"})", high, "inv", 1, ""},
+      {"an empty body", "", "656d707479", nullptr, -1, "The request is empty"},
+      {"a request larger than the daemon's queue takes", "big:300000", high, "big", -1,
+       "exceeds the queue's message size"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    nlohmann::json reply = rpc(c.body, "hex:" + c.corrid_hex);
+    ASSERT_TRUE(reply.is_object());
+    EXPECT_EQ(reply["correlation_id_hex"], c.corrid_hex);
+    auto body = nlohmann::json::parse(reply["body"].get<std::string>());
+    EXPECT_EQ(body["id"], c.id);
+    if (c.code == 1) {
+      EXPECT_EQ(body["result"]["code"], 1) << body.dump();
+      continue;
+    }
+    EXPECT_EQ(body["error"]["code"], c.code) << body.dump();
+    EXPECT_NE(body["error"]["message"].get<std::string>().find(c.message), std::string::npos)
+        << body.dump();
+  }
 }
 
 }  // namespace

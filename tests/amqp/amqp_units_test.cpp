@@ -87,6 +87,33 @@ TEST(AmqpRequestReply, EveryRequestIsAnswered) {
   EXPECT_FALSE(why.empty());
 }
 
+TEST(AmqpRequestReply, RefusedRequestsAreAnsweredWithTheirCause) {
+  struct Case {
+    std::string body, corrid, reply_to;
+    std::string want_queue, want_corrid;
+    nlohmann::json want_id;
+  } cases[] = {
+      {"", "c1", "rq", "rq", "c1", nullptr},
+      {R"({"id":"big","method":"vms-start","params":{}})", "", "", "pubq", "big", "big"},
+      {R"({"id":7})", "c3", "", "pubq", "c3", 7},
+      {"not json", "c4", "rq", "rq", "c4", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    auto reply = refuse_amqp_request(c.body, c.corrid, c.reply_to, "pubq", "The cause");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->reply_queue, c.want_queue);
+    EXPECT_EQ(reply->corrid, c.want_corrid);
+    EXPECT_EQ(nlohmann::json::parse(reply->message),
+              nlohmann::json({{"id", c.want_id},
+                              {"jsonrpc", "2.0"},
+                              {"error", {{"code", -1}, {"message", "The cause"}, {"data", nullptr}}}}));
+  }
+  std::string why;
+  EXPECT_FALSE(refuse_amqp_request("", "", "rq", "pubq", "The cause", &why));
+  EXPECT_FALSE(why.empty());
+}
+
 struct NoCallback : AmqpMsgCallback {
   void on_message(const std::string&, const std::string&, const std::string&) override {}
   void on_event(const std::string&, bool) override {}

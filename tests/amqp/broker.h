@@ -91,4 +91,21 @@ inline void run_for(struct ev_loop* loop, double seconds) {
   run_until(loop, [] { return false; }, seconds);
 }
 
+// Runs `loop` for `seconds` as a service runs it: blocking for its next event,
+// with no pause between iterations (idle watchers run as soon as the loop has
+// nothing else to do, before the broker's answers arrive).
+inline void run_unpaced_for(struct ev_loop* loop, double seconds) {
+  struct Deadline {
+    ev_timer timer{};
+    bool passed = false;
+  } d;
+  ev_timer_init(&d.timer, [](struct ev_loop*, ev_timer* w, int) {
+    static_cast<Deadline*>(w->data)->passed = true;
+  }, seconds, 0);
+  d.timer.data = &d;
+  ev_timer_start(loop, &d.timer);
+  while (!d.passed) ev_run(loop, EVRUN_ONCE);
+  ev_timer_stop(loop, &d.timer);
+}
+
 }  // namespace amqp_test

@@ -9,7 +9,12 @@
       publishes BODY to QUEUE (default exchange) with a private reply queue
       and prints the reply as one JSON line (nothing on time-out)
   peer.py PORT send EXCHANGE ROUTING_KEY BODY CORRID [REPLY_TO]
-  peer.py PORT declare QUEUE      declares the durable QUEUE
+  peer.py PORT declare QUEUE [ARGUMENTS]
+                                  declares the durable QUEUE (ARGUMENTS: a JSON
+                                  object of queue arguments)
+A BODY of the form big:N is a JSON-RPC request {"id": "big", ...} of N bytes.
+A CORRID of the form hex:HEX is sent as those bytes; each printed line also
+gives the correlation id's bytes in hexadecimal ("correlation_id_hex").
   peer.py PORT count QUEUE        prints the count of messages waiting
 """
 import json
@@ -26,9 +31,28 @@ def connect(port):
     return pika.BlockingConnection(params)
 
 
+def corrid_arg(text):
+    if text.startswith("hex:"):
+        return bytes.fromhex(text[4:])
+    return text
+
+
+def body_arg(text):
+    if text.startswith("big:"):
+        size = int(text[4:])
+        head = '{"id":"big","method":"vms-start","params":{"pad":"'
+        return (head + "x" * max(0, size - len(head) - 3) + '"}}').encode()
+    return text.encode()
+
+
 def line(body, props):
+    corr = props.correlation_id
+    raw = corr if isinstance(corr, bytes) else (corr or "").encode("utf-8")
+    if isinstance(corr, bytes):
+        corr = corr.decode("utf-8", "replace")
     print(json.dumps({"body": body.decode("utf-8", "replace"),
-                      "correlation_id": props.correlation_id,
+                      "correlation_id": corr,
+                      "correlation_id_hex": raw.hex(),
                       "content_type": props.content_type}), flush=True)
 
 
@@ -56,9 +80,9 @@ def main(argv):
                 break
         ch.cancel()
     elif cmd == "rpc":
-        queue, body, corrid, timeout = argv[3], argv[4], argv[5], float(argv[6])
+        queue, body, corrid, timeout = argv[3], argv[4], corrid_arg(argv[5]), float(argv[6])
         reply = ch.queue_declare(queue="", exclusive=True).method.queue
-        ch.basic_publish("", queue, body.encode(),
+        ch.basic_publish("", queue, body_arg(body),
                          pika.BasicProperties(correlation_id=corrid, reply_to=reply))
         end = time.time() + timeout
         for method, props, rbody in ch.consume(reply, inactivity_timeout=0.2):
@@ -70,12 +94,13 @@ def main(argv):
                 break
         ch.cancel()
     elif cmd == "send":
-        exchange, key, body, corrid = argv[3], argv[4], argv[5], argv[6]
+        exchange, key, body, corrid = argv[3], argv[4], argv[5], corrid_arg(argv[6])
         props = pika.BasicProperties(correlation_id=corrid or None,
                                      reply_to=argv[7] if len(argv) > 7 and argv[7] else None)
-        ch.basic_publish(exchange, key, body.encode(), props)
+        ch.basic_publish(exchange, key, body_arg(body), props)
     elif cmd == "declare":
-        ch.queue_declare(queue=argv[3], durable=True)
+        arguments = json.loads(argv[4]) if len(argv) > 4 else None
+        ch.queue_declare(queue=argv[3], durable=True, arguments=arguments)
     elif cmd == "count":
         print(ch.queue_declare(queue=argv[3], passive=True).method.message_count)
     conn.close()

@@ -14,20 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/amqp/loopback_listen.h"
+
 namespace amqp_test {
 
 class Relay {
  public:
   explicit Relay(int target_port) : target_(target_port) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listen_ = listen_on_loopback(port_);
     thread_ = std::thread([this] { run(); });
   }
   ~Relay() {

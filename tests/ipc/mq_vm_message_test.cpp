@@ -124,3 +124,48 @@ TEST(MqRequest, LenientAndNeverThrowing) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string bytes_from(int first, int last) {
+  std::string s;
+  for (int b = first; b <= last; ++b) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+// Correlation ids are bytes: both records between the AMQP daemon and the
+// daemon carry them unchanged, and a UTF-8 id is written as it always was.
+TEST(CorrelationIdBytes, SurviveBothRecordsAndUtf8IdsKeepTheirText) {
+  struct Case {
+    std::string corrid;
+    bool utf8;
+  };
+  const Case cases[] = {
+      {"corr-1", true},
+      {"\xc3\xa9t\xc3\xa9 \xe2\x9c\x93", true},  // "été ✓"
+      {bytes_from(0x80, 0xff), false},
+      {"a\xff" "b", false},
+      {"\xc3", false},  // a cut sequence
+  };
+  for (const Case& c : cases) {
+    mq_vm_message m = make_amqp_request_message(R"({"id":1})", c.corrid, "rq");
+    EXPECT_EQ(round_trip(m).corrid, c.corrid);
+    std::optional<mq_request> r = parse_mq_request(mq_request_text(mq_request{c.corrid, "rq", "{}", ""}));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->corrid, c.corrid);
+    if (c.utf8) {
+      EXPECT_EQ(json::parse(mq_vm_message_text(m)),
+                json({{"type", "amqp_request"}, {"message", R"({"id":1})"}, {"corrid", c.corrid},
+                      {"reply_queue", "rq"}}));
+      EXPECT_EQ(json::parse(mq_request_text(mq_request{c.corrid, "rq", "{}", ""})),
+                json({{"corrid", c.corrid}, {"reply_queue", "rq"}, {"message", "{}"}, {"timer", ""}}));
+    }
+  }
+  // A record written without the exact bytes (an older writer) reads as before.
+  EXPECT_EQ(parse_mq_vm_message(R"({"type": "amqp_request", "message": "m", "corrid": "\ufffd"})").corrid,
+            "\xef\xbf\xbd");
+  // Exact bytes that are not base64 leave the plain value.
+  EXPECT_EQ(parse_mq_request(R"({"corrid": "c", "corrid_b64": "#", "message": "m"})")->corrid, "c");
+}
+
+}  // namespace
