@@ -11,7 +11,7 @@
 #include "driver/logger.h"
 #include "ipc/mq_request.h"
 #include "ipc/posix_mq.h"
-#include "pool/pool_list.h"
+#include "pool/state/pool_list.h"
 
 namespace {
 

@@ -27,9 +27,9 @@
 #include "platform/host_root.h"
 #include "platform/kmod.h"
 #include "platform/self.h"
-#include "pool/host_inventory_query.h"
-#include "pool/pool_exec.h"
-#include "pool/vm_exec.h"
+#include "pool/state/host_inventory_query.h"
+#include "pool/poolcli/pool_exec.h"
+#include "pool/vmcli/vm_exec.h"
 
 namespace {
 

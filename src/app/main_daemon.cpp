@@ -17,7 +17,7 @@
 #include "ipc/mq_send.h"
 #include "ipc/mq_vm_message.h"
 #include "ipc/posix_mq.h"
-#include "pool/host_inventory_query.h"
+#include "pool/state/host_inventory_query.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 
 #include "model/pool_state.h"
 #include "model/vm_state.h"
-#include "pool/lock_file.h"
-#include "pool/pool_state_dir.h"
+#include "pool/state/lock_file.h"
+#include "pool/state/pool_state_dir.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "ipc/mq_send.h"
-#include "pool/lock_file.h"
-#include "pool/pool_operations.h"
+#include "pool/state/lock_file.h"
+#include "pool/poolcli/pool_operations.h"
 #include "tests/integration/sandbox.h"
 #include "tests/support/eventually.h"
 

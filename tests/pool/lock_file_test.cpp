@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pool/lock_file.h"
+#include "pool/state/lock_file.h"
 #include "tests/support/temp_root.h"
 
 namespace {

@@ -10,12 +10,12 @@
 
 #include "bhwrap/checkpoint/checkpoint_format.h"
 #include "model/pool_state.h"
-#include "pool/host_inventory_query.h"
-#include "pool/pool_list.h"
-#include "pool/pool_state_dir.h"
-#include "pool/pool_state_gate.h"
-#include "pool/vm_rows.h"
-#include "pool/vm_status_query.h"
+#include "pool/state/host_inventory_query.h"
+#include "pool/state/pool_list.h"
+#include "pool/state/pool_state_dir.h"
+#include "pool/state/pool_state_gate.h"
+#include "pool/state/vm_rows.h"
+#include "pool/state/vm_status_query.h"
 #include "tests/integration/sandbox.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include "ipc/fifo.h"
 #include "ipc/posix_mq.h"
 #include "platform/host_root.h"
-#include "pool/fifo_reply_wait.h"
-#include "pool/vm_exec.h"
-#include "pool/vm_request.h"
+#include "pool/request/fifo_reply_wait.h"
+#include "pool/vmcli/vm_exec.h"
+#include "pool/request/vm_request.h"
 #include "tests/support/temp_root.h"
 
 namespace {
