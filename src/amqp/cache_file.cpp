@@ -60,6 +60,10 @@ std::optional<std::string> AmqpCacheFile::open(const std::string& path) {
 
 std::optional<std::string> AmqpCacheFile::push(const std::string& msgid, const std::string& message,
                                                const std::string& queue) {
+  // A "|" or a line break would end the field or the line early: the entry
+  // would be lost, or read back as another entry with another queue.
+  if (msgid.find_first_of("|\n") != std::string::npos || queue.find_first_of("|\n") != std::string::npos)
+    return "the message id or queue holds '|' or a line break, which the cache file cannot keep";
   std::string line = msgid + "|" + queue + "|" + base64_encode(message) + "\n";
   SpinGuard guard(lock_);
   FILE* f = std::fopen(path_.c_str(), "a");
