@@ -92,10 +92,23 @@ dataset_result create_root_dataset(zfs_session& session, const std::string& root
   return create_log_dataset(session, root, result.text);
 }
 
+namespace {
+
+// A filesystem below a pool: "pool/name", every component non-empty. A
+// bare pool name is refused: its root dataset is the pool itself.
+bool below_pool(const std::string& name) {
+  return name.find('/') != std::string::npos && name.front() != '/' && name.back() != '/' &&
+         name.find("//") == std::string::npos;
+}
+
+std::string incorrect_filesystem(const std::string& name) { return "Incorrect filesystem: " + name; }
+
+}  // namespace
+
 dataset_result create_filesystem(zfs_session& session, const std::string& name, nvlist_t* props) {
   if (!session.ok()) return not_initialized();
+  if (!below_pool(name)) return {-1, incorrect_filesystem(name)};
   size_t slash = name.find('/');
-  if (slash == std::string::npos) return {-1, "Incorrect filesystem: " + name};
   std::string pool = name.substr(0, slash);
   if (!zfs_pool(libzfs::zpool_open(session.handle(), pool.c_str())))
     return {-1, "Unknown pool name: " + pool};
@@ -181,6 +194,9 @@ int destroy_step(zfs_handle_t* handle, void* data) {
 
 std::optional<std::string> destroy_filesystem(zfs_session& session, const std::string& name) {
   if (!session.ok()) return libzfs_not_initialized;
+  // Checked before anything is touched: a pool's root would take every
+  // dataset of the pool along and then fail itself.
+  if (!below_pool(name)) return incorrect_filesystem(name);
   zfs_dataset dataset = open_dataset(session, name, ZFS_TYPE_FILESYSTEM);
   if (!dataset) return session.error_description();
   if (libzfs::zfs_is_mounted(dataset.get(), nullptr)) {

@@ -41,7 +41,9 @@ dataset_result create_root_dataset(zfs_session& session, const std::string& root
                                    nvlist_t* extra);
 
 // The filesystem `name` with `props` (may be null), creating the missing
-// filesystems above it without properties, each mounted. Code 0 when it was
+// filesystems above it without properties, each mounted. A name without '/'
+// or with an empty component is refused ("Incorrect filesystem: ") before
+// anything is made. Code 0 when it was
 // created, 1 when it existed, -1 on failure; the guid on success.
 dataset_result create_filesystem(zfs_session& session, const std::string& name, nvlist_t* props);
 
@@ -52,5 +54,6 @@ dataset_result rename_filesystem(zfs_session& session, const std::string& new_na
 
 // Unmounts and destroys the filesystem `name` with everything that depends
 // on it (children, snapshots, clones). Nothing on success, else the error
-// with the names already destroyed.
+// with the names already destroyed. A bare pool name, or a name with an
+// empty component, is refused ("Incorrect filesystem: ") untouched.
 std::optional<std::string> destroy_filesystem(zfs_session& session, const std::string& name);

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 
 #include "storage/device_check.h"
+#include "storage/nvlist_read.h"
+#include "storage/pool_add.h"
 #include "storage/pool_history.h"
 #include "storage/pool_spec_check.h"
 #include "storage/pool_status.h"
@@ -35,6 +37,18 @@ pool_result check_props(const pool_property_list& pool_props) {
     }
   }
   return {};
+}
+
+// Whether the pool `zhp` is built of every device of `devices`: the pool a
+// failed zpool_create left behind, not one that was there before under
+// that name.
+bool made_of(zpool_handle_t* zhp, const std::vector<std::string>& devices) {
+  nvlist_t* config = libzfs::zpool_get_config(zhp, nullptr);
+  nvlist_t* tree = config ? nv_list(config, "vdev_tree") : nullptr;
+  if (!tree || devices.empty()) return false;
+  std::string type;
+  return std::all_of(devices.begin(), devices.end(),
+                     [&](const std::string& device) { return find_vdev_path(tree, device, type); });
 }
 
 }  // namespace
@@ -120,8 +134,11 @@ pool_result create_pool(zfs_session& zfs, const pool_spec& spec, pool_property_l
   if (libzfs::zpool_create(zfs.handle(), spec.name.c_str(), root.get(), pool_props.list(),
                            fs_props.list()) != 0) {
     std::string error = zfs_error_text(zfs.handle());
+    // Only a pool of this call's devices is destroyed: a pool of that name
+    // that the existence probe missed is left as it is.
     if (probe_pool(zfs.handle(), spec.name)) {
-      if (zpool_ref pool{libzfs::zpool_open_canfail(zfs.handle(), spec.name.c_str())}) {
+      zpool_ref pool{libzfs::zpool_open_canfail(zfs.handle(), spec.name.c_str())};
+      if (pool && made_of(pool.get(), devices)) {
         std::string log = pool_history_line(history_verb::rollback_failed_create, spec.name);
         libzfs::zpool_destroy(pool.get(), log.c_str());
       }

@@ -7,7 +7,8 @@ namespace spdk_sim {
 
 std::optional<std::string> FaultList::add(const nlohmann::json& p) {
   static const std::set<std::string> kinds = {"error",        "split",     "silent", "wrong_id",
-                                              "invalid_json", "exact_64k", "close", "result"};
+                                              "invalid_json", "exact_64k", "close", "result",
+                                              "whole"};
   if (!p.is_object()) return "params must be an object";
   Fault f;
   try {

@@ -12,12 +12,12 @@ namespace spdk_sim {
 
 struct Fault {
   std::string method = "*";
-  std::string kind;      // error, split, silent, wrong_id, invalid_json, exact_64k, close, result
+  std::string kind;      // error, split, silent, wrong_id, invalid_json, exact_64k, close, result, whole
   int code = -32603;     // for "error"
   std::string message;   // for "error"
   int times = 1;         // -1: for ever
   int delay_ms = 100;    // for "split"
-  nlohmann::json value;  // for "result": the answer's "result" instead
+  nlohmann::json value;  // for "result": the answer's "result" instead; for "whole": the answer
 };
 
 class FaultList {

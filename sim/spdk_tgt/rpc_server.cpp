@@ -89,19 +89,41 @@ json RpcServer::run(const std::string& method, const json& params) {
   return {{"result", outcome.result}};
 }
 
+json RpcServer::run_guarded(const std::string& method, const json& params) {
+  // Parameters of a type no check foresaw are invalid parameters, never the
+  // end of the target.
+  try {
+    return run(method, params);
+  } catch (const json::exception&) {
+    return error_answer(nullptr, -32602, "Invalid parameters");
+  }
+}
+
 bool RpcServer::answer(Connection& c, const std::string& text) {
   json request = json::parse(text, nullptr, false);
   if (request.is_discarded()) {
     send(c, error_answer(nullptr, -32700, "Parse error").dump());
     return false;
   }
+  // JSON-RPC 2.0: a request names the version and a method; its id is a
+  // text, a number or null, and a request without id is a notification,
+  // run but never answered; "params", when given, is structured.
+  bool notification = request.is_object() && !request.contains("id");
   json id = request.is_object() && request.contains("id") ? request["id"] : json(nullptr);
-  if (!request.is_object() || !request.contains("method") || !request["method"].is_string()) {
+  bool id_ok = id.is_null() || id.is_string() || id.is_number();
+  if (!id_ok) id = nullptr;
+  if (!request.is_object() || !id_ok || request.value("jsonrpc", json()) != "2.0" || !request.contains("method") ||
+      !request["method"].is_string() ||
+      (request.contains("params") && !request["params"].is_object() && !request["params"].is_array())) {
     send(c, error_answer(id, -32600, "Invalid Request").dump());
     return true;
   }
   std::string method = request["method"].get<std::string>();
   json params = request.contains("params") ? request["params"] : json(nullptr);
+  if (notification) {
+    run_guarded(method, params);
+    return true;
+  }
 
   std::optional<Fault> fault;
   if (!is_own_method(method)) fault = faults_.take(method);
@@ -112,7 +134,7 @@ bool RpcServer::answer(Connection& c, const std::string& text) {
     requests_.push_back(method);
     reply = error_answer(id, fault->code, fault->message);
   } else {
-    reply = run(method, params);
+    reply = run_guarded(method, params);
     reply["jsonrpc"] = "2.0";
     reply["id"] = id;
   }
@@ -121,6 +143,10 @@ bool RpcServer::answer(Connection& c, const std::string& text) {
     return true;
   }
   if (fault->kind == "silent") return true;
+  if (fault->kind == "whole") {
+    send(c, fault->value.dump());
+    return true;
+  }
   if (fault->kind == "result") {
     reply.erase("error");
     reply["result"] = fault->value;

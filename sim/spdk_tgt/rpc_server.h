@@ -43,6 +43,8 @@ class RpcServer {
   // Answers one request; false when the connection is to be closed.
   bool answer(Connection& c, const std::string& request_text);
   nlohmann::json run(const std::string& method, const nlohmann::json& params);
+  // As run, with any decoding failure of the parameters answered as invalid.
+  nlohmann::json run_guarded(const std::string& method, const nlohmann::json& params);
   void send(Connection& c, const std::string& bytes);
   void close(Connection& c);
 

@@ -7,6 +7,9 @@
 
 #include <fmt/format.h>
 
+#include "sim/spdk_tgt/nqn_syntax.h"
+#include "sim/spdk_tgt/param_schema.h"
+
 namespace spdk_sim {
 namespace {
 
@@ -52,7 +55,7 @@ RpcOutcome TargetState::call(const std::string& method, const json& params) {
   };
   auto it = table.find(method);
   if (it == table.end()) return RpcOutcome::fail(-32601, "Method not found");
-  if (!params.is_null() && !params.is_object()) return invalid();
+  if (!params_fit(method, params)) return invalid();
   return (this->*(it->second))(params);
 }
 
@@ -111,7 +114,7 @@ RpcOutcome TargetState::bdev_get_bdevs(const json& p) {
 
 RpcOutcome TargetState::create_subsystem(const json& p) {
   std::string nqn = text_of(p, "nqn");
-  if (nqn.empty() || nqn == kDiscoveryNqn || subsystems_.count(nqn))
+  if (!nqn_acceptable(nqn) || nqn == kDiscoveryNqn || subsystems_.count(nqn))
     return invalid(fmt::format("Unable to create subsystem {}", nqn));
   Subsystem sub;
   sub.allow_any_host = p.value("allow_any_host", false);
@@ -166,8 +169,9 @@ RpcOutcome TargetState::add_listener(const json& p) {
   if (text_of(address, "trtype").empty() || text_of(address, "traddr").empty() ||
       text_of(address, "trsvcid").empty())
     return invalid();
+  // As the real target: a listener the subsystem has already is a success.
   for (const json& l : sub->listeners)
-    if (same_listener(l, address)) return invalid("Listener already exists");
+    if (same_listener(l, address)) return RpcOutcome::ok(true);
   sub->listeners.push_back({{"trtype", text_of(address, "trtype")},
                             {"adrfam", "IPv4"},
                             {"traddr", text_of(address, "traddr")},
@@ -190,7 +194,7 @@ RpcOutcome TargetState::add_host(const json& p) {
   Subsystem* sub = find(p, failure);
   if (!sub) return failure;
   std::string host = text_of(p, "host");
-  if (host.empty()) return invalid();
+  if (!nqn_acceptable(host)) return invalid();
   if (std::find(sub->hosts.begin(), sub->hosts.end(), host) == sub->hosts.end()) sub->hosts.push_back(host);
   return RpcOutcome::ok(true);
 }

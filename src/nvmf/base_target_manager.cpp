@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "nvmf/answer_text.h"
 #include "nvmf/spdk_exchange.h"
 
 namespace nvmf {
@@ -11,14 +12,19 @@ bool base_target_manager::exchange(const std::string& request, std::string& answ
   return judge(answer);
 }
 
-bool base_target_manager::judge(const std::string& answer) {
+bool base_target_manager::judge(std::string& answer) {
   std::lock_guard lock(mutex_);
+  nlohmann::json parsed;
   try {
-    nlohmann::json parsed = nlohmann::json::parse(answer);
-    return !(parsed.is_object() && parsed.contains("error"));
+    if (!parse_answer(answer, parsed)) {
+      // An array or a number answers no request: never a success.
+      unexpected_answer_error("answer is not a JSON object", answer);
+      return false;
+    }
   } catch (...) {
     return false;
   }
+  return !parsed.contains("error");
 }
 
 }  // namespace nvmf

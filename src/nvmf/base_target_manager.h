@@ -1,5 +1,6 @@
 // The common base of the two request managers: `exchange` sends one request
-// and tells whether the answer is a success (no "error" member). The base
+// and tells whether the answer is a success (a JSON object without "error"
+// member). The base
 // sends on the calling thread's connection to the storage target.
 #pragma once
 
@@ -14,8 +15,9 @@ class base_target_manager {
   virtual bool exchange(const std::string& request, std::string& answer, const std::string& host);
 
  protected:
-  // True unless `answer` is an object with an "error" member.
-  bool judge(const std::string& answer);
+  // True when `answer` is an object without an "error" member. An answer that
+  // is not an object is replaced by the unexpected-answer error object.
+  bool judge(std::string& answer);
 
  private:
   std::mutex mutex_;

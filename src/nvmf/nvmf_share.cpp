@@ -14,6 +14,8 @@ using json = nlohmann::json;
 constexpr const char* kNoMessage = "answer carries no error message";
 constexpr const char* kNotObject = "answer is not a JSON object";
 constexpr std::string_view kFileExists = "File exists";
+constexpr std::string_view kClaimed = " is claimed";
+constexpr int kShareAttempts = 3;
 
 // The error of a failed operation from its last answer.
 std::string failure_text(const std::string& answer) {
@@ -41,20 +43,27 @@ share_result share_nqn(const std::string& host, const std::string& zvol, uint32_
   try {
     std::string volume = volume_name(zvol);
     nvmf_target_manager manager("", "");
-    bool shared = manager.find_shared_subsystem(volume, host, answer);
-    if (!shared) shared = manager.share_volume(volume, host, block_size, answer, host_nqn);
-
     json parsed;
-    if (!parse_answer(answer, parsed)) return {0, unexpected_answer_text(kNotObject, answer)};
     std::string failure;
-    if (!shared) {
+    bool shared = false;
+    // A share of the same volume running at the same time can take the block
+    // device between our subsystem and its namespace: the refusal says it is
+    // claimed, and the next look-up finds (or completes) the other's work.
+    for (int attempt = 1;; ++attempt) {
+      shared = manager.find_shared_subsystem(volume, host, answer, host_nqn);
+      if (!shared) shared = manager.share_volume(volume, host, block_size, answer, host_nqn);
+      if (!parse_answer(answer, parsed)) return {0, unexpected_answer_text(kNotObject, answer)};
+      if (shared) break;
       failure = answer_error_message(parsed, answer, kNoMessage);
-      if (failure.compare(0, kFileExists.size(), kFileExists) != 0) return {0, failure};
+      if (attempt == kShareAttempts || failure.find(kClaimed) == std::string::npos) break;
     }
+    if (!shared && failure.compare(0, kFileExists.size(), kFileExists) != 0) return {0, failure};
     std::string nqn = json_get_text(parsed, "/nqn");
     if (nqn.empty())
       return {0, shared ? unexpected_answer_text("shared, but the answer carries no NQN", answer) : failure};
-    return {static_cast<uint32_t>(json_get_u64(parsed, "/port", 4420)), nqn};
+    uint64_t port = json_get_u64(parsed, "/port", 4420);
+    if (port == 0 || port > 65535) return {0, unexpected_answer_text("share port out of range", answer)};
+    return {static_cast<uint32_t>(port), nqn};
   } catch (...) {
     return {0, exception_text("share_nqn", answer)};
   }

@@ -19,10 +19,21 @@ std::string text_member(const json& j, const char* key) {
   return j.is_object() && j.contains(key) && j[key].is_string() ? j[key].get<std::string>() : "";
 }
 
+// Whether the listed subsystem `sub` lets `host_nqn` connect ("" = any host:
+// not looked at).
+bool admits(const json& sub, const std::string& host_nqn) {
+  if (host_nqn.empty()) return true;
+  if (sub.contains("allow_any_host") && sub["allow_any_host"] == true) return true;
+  if (!sub.contains("hosts") || !sub["hosts"].is_array()) return false;
+  for (const json& entry : sub["hosts"])
+    if (text_member(entry, "nqn") == host_nqn) return true;
+  return false;
+}
+
 }  // namespace
 
 bool nvmf_target_manager::find_shared_subsystem(const std::string& volume, const std::string& host,
-                                                std::string& answer) {
+                                                std::string& answer, const std::string& host_nqn) {
   half_made_.reset();
   if (!nvmf_get_subsystems(answer, host)) return false;
   json parsed;
@@ -42,7 +53,7 @@ bool nvmf_target_manager::find_shared_subsystem(const std::string& volume, const
       found.has_listener = true;
       port = text_member(sub["listen_addresses"][0], "trsvcid");
     }
-    if (!found.has_namespace || !found.has_listener) {
+    if (!found.has_namespace || !found.has_listener || !admits(sub, host_nqn)) {
       half_made_ = found;
       answer.clear();
       return false;

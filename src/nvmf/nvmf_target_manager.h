@@ -6,7 +6,8 @@
 // unshare or a look-up that answer also holds the subsystem's "nqn" and "port".
 //
 // A subsystem counts as the volume's share only when it holds the volume's
-// namespace and a listener. A half-made one (a share that failed midway) is
+// namespace and a listener, and, for a share to one host, admits that host.
+// A half-made one (a share that failed midway, or one for another host) is
 // found by find_shared_subsystem and completed by the following share_volume
 // instead of being reported as shared.
 #pragma once
@@ -28,7 +29,9 @@ class nvmf_target_manager : public base_target_manager {
   nvmf_target_manager(std::string identity, std::string ptpl_file)
       : identity_(std::move(identity)), ptpl_file_(std::move(ptpl_file)) {}
 
-  bool find_shared_subsystem(const std::string& volume, const std::string& host, std::string& answer);
+  // `host_nqn`: the host the share is for ("" = any host).
+  bool find_shared_subsystem(const std::string& volume, const std::string& host, std::string& answer,
+                             const std::string& host_nqn = "");
   bool share_volume(const std::string& volume, const std::string& host, uint32_t block_size, std::string& answer,
                     const std::string& host_nqn);
   bool unshare_volume(const std::string& volume, const std::string& host, std::string& answer,
@@ -108,7 +111,8 @@ class nvmf_target_manager : public base_target_manager {
                                   const std::string& host);
 
  private:
-  // What a look-up found of a subsystem that lacks its namespace or listener.
+  // What a look-up found of a subsystem that lacks its namespace, its
+  // listener or the entry of the host it is shared for.
   struct HalfMade {
     std::string nqn;
     bool has_namespace = false;

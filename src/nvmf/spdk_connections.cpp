@@ -1,13 +1,16 @@
 #include "nvmf/spdk_connections.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "nvmf/spdk_endpoint.h"
 #include "platform/host_root.h"
@@ -74,7 +77,34 @@ bool spdk_connection_alive(int fd) {
   return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-int spdk_connect(SpdkConnections& connections, const std::string& key) {
+namespace {
+
+// Connects the blocking socket `fd` to `sa`, giving up after `wait`; the
+// socket is blocking again afterwards.
+bool connect_within(int fd, const sockaddr_in& sa, std::chrono::milliseconds wait) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  if (rc != 0 && errno != EINPROGRESS && errno != EINTR) return false;
+  if (rc != 0) {
+    auto deadline = std::chrono::steady_clock::now() + wait;
+    pollfd p{fd, POLLOUT, 0};
+    for (;;) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      int ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+      if (ready == 1) break;
+      if (ready == 0 || errno != EINTR) return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+  }
+  return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+}  // namespace
+
+int spdk_connect(SpdkConnections& connections, const std::string& key, std::chrono::milliseconds wait) {
   int cached = connections.find(key);
   if (cached >= 0) {
     if (spdk_connection_alive(cached)) return cached;
@@ -91,11 +121,7 @@ int spdk_connect(SpdkConnections& connections, const std::string& key) {
   sa.sin_family = AF_INET;
   sa.sin_addr = address;
   sa.sin_port = htons(static_cast<uint16_t>(platform::host_port(spdk_port())));
-  int rc;
-  do {
-    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
+  if (!connect_within(fd, sa, wait)) {
     ::close(fd);
     return -1;
   }

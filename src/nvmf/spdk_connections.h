@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 
@@ -39,9 +40,10 @@ class SpdkConnections {
 SpdkConnections& spdk_connections();
 
 // An open connection to the target of `key` (port 7000 through the host root),
-// from the cache when it is alive; -1 when none can be made. Keys are dotted
-// quads; names are never resolved.
-int spdk_connect(SpdkConnections& connections, const std::string& key);
+// from the cache when it is alive; -1 when none can be made within `wait`.
+// Keys are dotted quads; names are never resolved.
+int spdk_connect(SpdkConnections& connections, const std::string& key,
+                 std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
 bool spdk_connection_alive(int fd);
 // Drops the calling thread's connection to `host`.
 void drop_host_connection(const std::string& host);

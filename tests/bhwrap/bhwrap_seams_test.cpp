@@ -1,12 +1,23 @@
 // The wrapper's argument list and its remote-disk steps, in this process
 // (nothing here forks or runs an event loop).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "bhwrap/wrapper/bhwrap.h"
+#include "nvmf/spdk_endpoint.h"
+#include "platform/host_root.h"
+#include "tests/support/require.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -43,6 +54,29 @@ struct ScriptedRemote : RemoteDisks {
   int shared_count(const std::string&, const std::string&) override { return 0; }
   std::string disk_host_nqn(const std::string&, uint8_t) override { return "host-nqn"; }
   std::string snapshot_host_nqn(const std::string&) override { return "host-nqn"; }
+};
+
+// A loopback address and port bound (not listening) for the life of the
+// object: a connection to it is refused at once, and nobody else can listen
+// there meanwhile.
+class HeldPort {
+ public:
+  HeldPort(const std::string& address, int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    test_support::require(fd_ >= 0 && ::inet_aton(address.c_str(), &sa.sin_addr) != 0 &&
+                              ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0,
+                          "bind " + address + ":" + std::to_string(port) + ": " + std::strerror(errno));
+  }
+  ~HeldPort() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  HeldPort(const HeldPort&) = delete;
+  HeldPort& operator=(const HeldPort&) = delete;
+
+ private:
+  int fd_;
 };
 
 BhWrapTimings no_delays() {
@@ -168,20 +202,24 @@ TEST(BhWrapRemote, SharesRetryOnlyWhileTheSubsystemCannotBeCreated) {
 TEST(BhWrapRemote, RemoteCheckpointIsMountedAndReleasedOnce) {
   TempRoot root;
   nlohmann::json record = base_record();
-  record["suspend-device"] = {{"trtype", "tcp"}, {"traddr", "10.0.0.3"}};
+  record["suspend-device"] = {{"trtype", "tcp"}, {"traddr", "127.0.0.3"}};
   _command cmd = command_for(record, "vms-resume");
   cmd.remote = true;
 
-  // No client on this host: the check fails with the reason.
-  EXPECT_EQ(BhWrap(cmd, no_delays()).exec(), -6);
+  // The target's port at 127.0.0.3 is held here without listening, so the
+  // real client's connection is refused: the check fails with the reason.
+  {
+    HeldPort target("127.0.0.3", platform::host_port(nvmf::spdk_port()));
+    EXPECT_EQ(BhWrap(cmd, no_delays()).exec(), -6);
+  }
 
   // A failed mount withdraws the share again.
   auto [failing, unmountable] = scripted(cmd, {{4420, "nqn.snap", ""}}, {"", "no path"});
-  VmSuspendDevice device{"tcp", "10.0.0.3", "/dev/zvol/z05/vm9/snapshot.bvmss", 0};
+  VmSuspendDevice device{"tcp", "127.0.0.3", "/dev/zvol/z05/vm9/snapshot.bvmss", 0};
   auto [code, text] = unmountable->attach_remote_snapshot(device);
   EXPECT_EQ(code, -1);
   EXPECT_EQ(text, "Remote snapshot mounting: no path");
-  EXPECT_EQ(failing->calls.back(), "unshare 10.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss");
+  EXPECT_EQ(failing->calls.back(), "unshare 127.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss");
 
   auto [t, wrap] = scripted(cmd, {{4420, "nqn.snap", ""}}, {"/dev/nvme3n1", ""});
   VmConfig config(record);
@@ -192,8 +230,8 @@ TEST(BhWrapRemote, RemoteCheckpointIsMountedAndReleasedOnce) {
   t->calls.clear();
   wrap->detach_remote_snapshot(false);
   wrap->detach_remote_snapshot(false);
-  EXPECT_EQ(t->calls, (std::vector<std::string>{"unmount 10.0.0.3 nqn.snap",
-                                                "unshare 10.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss"}));
+  EXPECT_EQ(t->calls, (std::vector<std::string>{"unmount 127.0.0.3 nqn.snap",
+                                                "unshare 127.0.0.3 /dev/zvol/z05/vm9/snapshot.bvmss"}));
 }
 
 }  // namespace

@@ -101,6 +101,46 @@ TEST_F(NvmfShare, HostNqnLimitsWhoMayMount) {
   EXPECT_EQ(nvmf::unshare_nqn(kHost, kZvol, host_nqn), std::nullopt);
 }
 
+TEST_F(NvmfShare, AShareForAHostIsMadeOnlyWhenTheHostIsAdmitted) {
+  const std::string first = vm_disk_nqn("7", 0, false), second = vm_disk_nqn("8", 0, false);
+  stand_ins_.fault("nvmf_subsystem_add_host", "error", {{"message", "host refused"}});
+  EXPECT_EQ(nvmf::share_nqn(kHost, kZvol, 512, first).text, "host refused");
+  for (const std::string& host_nqn : {first, second}) {
+    SCOPED_TRACE(host_nqn);
+    stand_ins_.requests();
+    share_result r = nvmf::share_nqn(kHost, kZvol, 512, host_nqn);
+    EXPECT_EQ(r.port, 4420u) << r.text;
+    EXPECT_EQ(stand_ins_.requests(), json({"nvmf_get_subsystems", "bdev_aio_create", "nvmf_subsystem_add_host"}));
+    mount_result mounted = nvmf::mount_nqn(kHost, kNqn, host_nqn);
+    EXPECT_FALSE(mounted.error) << "the host is admitted: " << mounted.error.value_or("");
+    EXPECT_EQ(nvmf::unmount_nqn(kHost, kNqn), std::nullopt);
+  }
+  stand_ins_.requests();
+  EXPECT_EQ(nvmf::share_nqn(kHost, kZvol, 512, second).port, 4420u);
+  EXPECT_EQ(stand_ins_.requests(), json({"nvmf_get_subsystems"})) << "an admitted host finds its share";
+}
+
+// Another share of the volume ran between our subsystem and its namespace:
+// it made its own subsystem's namespace of the block device, so ours is
+// refused as claimed. The share then finds and completes the other's work.
+TEST_F(NvmfShare, AShareRacedByAnotherCompletesTheOthersWork) {
+  const std::string bdev = "pool/vms/000000007/disk0";
+  stand_ins_.target("bdev_aio_create", {{"name", bdev}, {"filename", "/dev/zvol/" + bdev}});
+  stand_ins_.target("nvmf_create_subsystem", {{"nqn", kNqn}, {"allow_any_host", true}});
+  stand_ins_.target("nvmf_subsystem_add_ns", {{"nqn", kNqn}, {"namespace", {{"bdev_name", bdev}}}});
+  stand_ins_.fault("nvmf_get_subsystems", "result", {{"value", json::array()}});
+  stand_ins_.fault("nvmf_create_subsystem", "result", {{"value", true}});
+  stand_ins_.requests();
+
+  share_result r = nvmf::share_nqn(kHost, kZvol, 4096, "");
+  EXPECT_EQ(r.port, 4420u) << r.text;
+  EXPECT_EQ(stand_ins_.requests(),
+            json({"nvmf_get_subsystems", "bdev_aio_create", "nvmf_create_subsystem", "nvmf_subsystem_add_ns",
+                  "nvmf_get_subsystems", "bdev_aio_create", "nvmf_subsystem_add_listener"}));
+  EXPECT_FALSE(nvmf::mount_nqn(kHost, kNqn, "").error);
+  EXPECT_EQ(nvmf::unmount_nqn(kHost, kNqn), std::nullopt);
+}
+
 TEST_F(NvmfShare, TargetFailuresComeBackAsTexts) {
   const std::string long_message(600, 'm');
   const struct {
@@ -132,6 +172,32 @@ TEST_F(NvmfShare, TargetFailuresComeBackAsTexts) {
       EXPECT_EQ(r.text, c.text);
       EXPECT_EQ(r.port, c.text == kNqn ? 4420u : 0u);
     }
+  }
+}
+
+TEST_F(NvmfShare, AnswersOfTheWrongShapeAreErrors) {
+  const std::string not_object = "Unexpected SPDK answer: answer is not a JSON object. Answer: ";
+  for (json whole : {json::array(), json(7), json("text")}) {
+    SCOPED_TRACE(whole.dump());
+    ASSERT_EQ(nvmf::share_nqn(kHost, kZvol, 4096, "").port, 4420u);
+    stand_ins_.fault("nvmf_delete_subsystem", "whole", {{"value", whole}});
+    EXPECT_EQ(nvmf::unshare_nqn(kHost, kZvol, ""), not_object + whole.dump());
+  }
+  stand_ins_.fault("nvmf_subsystem_add_listener", "whole", {{"value", json::array()}});
+  EXPECT_EQ(nvmf::share_nqn(kHost, kZvol, 4096, "").text, not_object + "[]");
+
+  const std::string out_of_range = "Unexpected SPDK answer: share port out of range. Answer: ";
+  for (json port : {json("0"), json("70000"), json("4294967296")}) {
+    SCOPED_TRACE(port.dump());
+    json listed = {{"nqn", kNqn},
+                   {"subtype", "NVMe"},
+                   {"allow_any_host", true},
+                   {"namespaces", {{{"nsid", 1}, {"bdev_name", "pool/vms/000000007/disk0"}}}},
+                   {"listen_addresses", {{{"trtype", "tcp"}, {"traddr", kHost}, {"trsvcid", port}}}}};
+    stand_ins_.fault("nvmf_get_subsystems", "result", {{"value", {listed}}});
+    share_result r = nvmf::share_nqn(kHost, kZvol, 4096, "");
+    EXPECT_EQ(r.port, 0u);
+    EXPECT_EQ(r.text, out_of_range + json({{"nqn", kNqn}, {"port", port}}).dump());
   }
 }
 

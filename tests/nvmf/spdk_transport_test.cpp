@@ -7,6 +7,7 @@
 #include "nvmf/request_builders.h"
 #include "nvmf/spdk_exchange.h"
 #include "tests/nvmf/nvmf_stand_ins.h"
+#include "tests/nvmf/scripted_target.h"
 
 namespace {
 
@@ -129,6 +130,45 @@ TEST_F(SpdkTransport, AForkedChildOpensItsOwnConnection) {
   EXPECT_TRUE(manager.exchange(nvmf::nvmf_get_subsystems_request(), answer, "127.0.0.1"))
       << "the parent's connection is still in step";
   nvmf::drop_host_connection("127.0.0.1");
+}
+
+// Targets that never finish: each exchange ends within its one deadline (and
+// the size limit) with a transport error, and drops the connection.
+TEST(SpdkBoundedExchange, EndlessAnswersAndHangingConnectsEnd) {
+  using test_support::ScriptedTarget;
+  using namespace std::chrono_literals;
+  const struct {
+    const char* name;
+    ScriptedTarget::Script script;  // empty: a target whose backlog is full
+    std::string message;
+  } cases[] = {
+      {"trickle", {" ", 1 << 20, 20ms}, "SPDK answer is incomplete! Timeout (5 sec) expired."},
+      {"trickle_unfinished", {"[", 1 << 20, 20ms}, "SPDK answer is incomplete! Timeout (5 sec) expired."},
+      {"oversized", {"\"" + std::string(65535, 'x'), 64 << 20, 0ms},
+       "SPDK answer is incomplete! Timeout (5 sec) expired."},
+      {"connect_hangs", {}, "Error connect to socket!"},
+  };
+  nvmf::set_spdk_answer_wait(400ms);
+  nvmf::set_spdk_answer_limit(1 << 20);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::TempRoot root;
+    std::unique_ptr<ScriptedTarget> target;
+    if (c.script.total == 0) {
+      target = std::make_unique<ScriptedTarget>();
+      target->fill_backlog();
+    } else {
+      target = std::make_unique<ScriptedTarget>(c.script);
+    }
+    ASSERT_TRUE(target->ready());
+    nvmf::SpdkConnections connections;
+    std::string answer;
+    EXPECT_FALSE(nvmf::spdk_rpc_exchange(connections, nvmf::nvmf_get_subsystems_request(), answer, "127.0.0.1"));
+    EXPECT_EQ(answer, json({{"error", {{"code", -1}, {"message", c.message}}}}).dump());
+    EXPECT_EQ(connections.size(), 0u);
+  }
+  nvmf::set_spdk_answer_limit(nvmf::default_spdk_answer_limit);
+  nvmf::set_spdk_answer_wait(5000ms);
 }
 
 }  // namespace

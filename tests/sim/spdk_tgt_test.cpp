@@ -66,6 +66,60 @@ TEST(SpdkTgtStandIn, AnswersSeveralRequestsOfOneConnectionInOrder) {
   EXPECT_EQ(answers[4]["error"]["code"], -32700);
 }
 
+// As strict as the real target: what it refuses, with the JSON-RPC error it
+// refuses it with; the target answers the next request after each.
+TEST(SpdkTgtStandIn, RefusesWhatTheRealTargetRefuses) {
+  NvmfStandIns stand_ins(false);
+  ASSERT_TRUE(stand_ins.ready());
+  const std::string long_nqn = "nqn.2023-08.x:" + std::string(210, 'a');
+  const struct {
+    const char* name;
+    std::string request;
+    int code;
+    json id;
+  } cases[] = {
+      {"wrong type", R"({"id":1,"jsonrpc":"2.0","method":"nvmf_create_subsystem","params":{"nqn":"nqn.2023-08.x:a","allow_any_host":"yes"}})",
+       -32602, 1},
+      {"unknown member", R"({"id":2,"jsonrpc":"2.0","method":"nvmf_create_subsystem","params":{"nqn":"nqn.2023-08.x:a","allow_any_hosts":true}})",
+       -32602, 2},
+      {"unknown nested member", R"({"id":3,"jsonrpc":"2.0","method":"nvmf_subsystem_add_ns","params":{"nqn":"nqn.2023-08.x:a","namespace":{"bdev":"p/v"}}})",
+       -32602, 3},
+      {"negative count", R"({"id":4,"jsonrpc":"2.0","method":"bdev_aio_create","params":{"name":"v","filename":"/v","block_size":-1}})",
+       -32602, 4},
+      {"missing member", R"({"id":5,"jsonrpc":"2.0","method":"nvmf_delete_subsystem","params":{}})", -32602, 5},
+      {"params not structured", R"({"id":6,"jsonrpc":"2.0","method":"nvmf_get_subsystems","params":7})", -32600, 6},
+      {"bad host NQN", R"({"id":7,"jsonrpc":"2.0","method":"nvmf_subsystem_add_host","params":{"nqn":"nqn.2023-08.x:a","host":"host1"}})",
+       -32602, 7},
+      {"bad subsystem NQN", R"({"id":8,"jsonrpc":"2.0","method":"nvmf_create_subsystem","params":{"nqn":"nqn.2023-13.x:a"}})",
+       -32602, 8},
+      {"long subsystem NQN", R"({"id":9,"jsonrpc":"2.0","method":"nvmf_create_subsystem","params":{"nqn":")" + long_nqn + R"("}})",
+       -32602, 9},
+      {"no version", R"({"id":10,"method":"nvmf_get_subsystems"})", -32600, 10},
+      {"old version", R"({"id":11,"jsonrpc":"1.0","method":"nvmf_get_subsystems"})", -32600, 11},
+      {"object id", R"({"id":{"n":1},"jsonrpc":"2.0","method":"nvmf_get_subsystems"})", -32600, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<json> answers = converse(stand_ins.port(), c.request, 1);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["error"]["code"], c.code) << answers[0];
+    EXPECT_EQ(answers[0]["id"], c.id);
+  }
+  // Nothing of it was made, and the target still serves.
+  EXPECT_EQ(stand_ins.target_result("nvmf_get_subsystems").size(), 1u) << "the discovery subsystem only";
+
+  // A notification is run and not answered.
+  std::vector<json> answers = converse(
+      stand_ins.port(),
+      R"({"jsonrpc":"2.0","method":"nvmf_create_subsystem","params":{"nqn":"nqn.2023-08.x:n"}})"
+      R"({"jsonrpc":"2.0","method":"no_such_method"})"
+      R"({"id":"last","jsonrpc":"2.0","method":"nvmf_get_subsystems"})",
+      1);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0]["id"], "last");
+  EXPECT_EQ(answers[0]["result"].size(), 2u);
+}
+
 TEST(SpdkTgtStandIn, KeepsBlockDevicesSubsystemsAndControllers) {
   NvmfStandIns stand_ins;
   ASSERT_TRUE(stand_ins.ready());
@@ -87,6 +141,7 @@ TEST(SpdkTgtStandIn, KeepsBlockDevicesSubsystemsAndControllers) {
       {"nvmf_subsystem_add_ns", {{"nqn", nqn}, {"namespace", {{"bdev_name", "p/v"}}}},
        "Unable to add namespace: bdev p/v is claimed"},
       {"nvmf_subsystem_add_listener", {{"nqn", nqn}, {"listen_address", listener}}, ""},
+      {"nvmf_subsystem_add_listener", {{"nqn", nqn}, {"listen_address", listener}}, ""},  // kept once
       {"nvmf_subsystem_add_host", {{"nqn", nqn}, {"host", "nqn.2014-08.h:one"}}, ""},
   };
   for (const auto& s : steps) {

@@ -123,6 +123,9 @@ TEST_F(Datasets, NestedFilesystemsAreMadeOnce) {
   uint64_t size = 65536;
   ASSERT_EQ(create_volume(session_, "tank/vol", size, 8192).code, 0);
   for (auto [name, text] : {std::pair{"tank", "Incorrect filesystem: tank"},
+                            {"tank/c/", "Incorrect filesystem: tank/c/"},
+                            {"tank//c", "Incorrect filesystem: tank//c"},
+                            {"/tank/c", "Incorrect filesystem: /tank/c"},
                             {"pool/a", "Unknown pool name: pool"},
                             {"tank/vol/x", "Failed to create filesystem: tank/vol"},
                             {"tank/bad@name", "Failed to create filesystem: tank/bad@name"}}) {
@@ -131,6 +134,7 @@ TEST_F(Datasets, NestedFilesystemsAreMadeOnce) {
     EXPECT_EQ(r.text, text) << name;
   }
   EXPECT_EQ(history("tank").size(), 3u);  // the zvol only
+  EXPECT_FALSE(exists("tank/c"));
 }
 
 TEST_F(Datasets, ImageClones) {
@@ -355,6 +359,16 @@ TEST_F(Datasets, DestroyTakesDependentsAlong) {
   EXPECT_TRUE(exists("tank/p/r"));
   error = destroy_filesystem(session_, "tank/none");
   EXPECT_EQ(error, session_.error_description());
+}
+
+TEST_F(Datasets, DestroyRefusesPoolsAndEmptyComponentsUntouched) {
+  fs("tank/a/b");
+  fs("tank/c");
+  size_t before = history("tank").size();
+  for (std::string name : {"tank", "tank/a/", "tank//a", "/tank/a"})
+    EXPECT_EQ(destroy_filesystem(session_, name), "Incorrect filesystem: " + name);
+  for (const char* kept : {"tank", "tank/a", "tank/a/b", "tank/c"}) EXPECT_TRUE(exists(kept)) << kept;
+  EXPECT_EQ(history("tank").size(), before);
 }
 
 }  // namespace

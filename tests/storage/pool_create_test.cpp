@@ -199,6 +199,18 @@ TEST_F(PoolCreate, FailedCreationIsRolledBack) {
   EXPECT_TRUE(exists("tank"));
 }
 
+TEST_F(PoolCreate, FailedCreationLeavesAnotherPoolOfTheNameAlone) {
+  zfs_sim_ok({"pool-create", "live"});
+  zfs_sim_ok({"fs-create", "live/data/vm1"});
+  // The existence probe misses "live" once; the creation then fails on it.
+  zfs_sim_ok({"fail", "zpool_open_canfail"});
+  pool_result r = create(mirror_spec("live"));
+  EXPECT_EQ(r.code, pool_error::zfs_failure) << r.message;
+  EXPECT_TRUE(exists("live"));
+  EXPECT_EQ(zfs_sim({"get", "live/data/vm1", "guid"}).status, 0);
+  EXPECT_EQ(zfs_sim_ok({"pools-exported"}).find("\tlive\tdestroyed"), std::string::npos);
+}
+
 TEST_F(PoolCreate, FeatureTable) {
   auto table_of = [](size_t supported, size_t unsupported) {
     static std::vector<std::string> names;
