@@ -7,19 +7,23 @@
 //
 // Promises: an operation reports success only when every answer it relied on
 // was a success (a JSON object without "error", answering the request's id);
-// a share or a look-up hands on only the subsystem's NQN and a port of 1 to
-// 65535; a device, a controller count or a presence comes from a successful
+// a share or a look-up hands on the subsystem's NQN and a port, and a share
+// applies only a port of 1 to 65535 that a listener was given (or the port of
+// a new share); a device, a controller count or a presence comes from a successful
 // answer that holds it.
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 #include "nvmf/nvmf_initiator_manager.h"
 #include "nvmf/nvmf_names.h"
+#include "nvmf/nvmf_share.h"
 #include "nvmf/nvmf_target_manager.h"
 #include "nvmf/spdk_connections.h"
+#include "nvmf/spdk_endpoint.h"
 #include "nvmf/spdk_exchange.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -45,22 +49,29 @@ bool all_succeeded(const Exchanges& exchanges, size_t from = 0) {
   return true;
 }
 
-// The "port" of a share answer: a decimal number of 1 to 65535.
-bool port_is_valid(const json& port) {
-  if (port.is_number_unsigned()) return port.get<uint64_t>() >= 1 && port.get<uint64_t>() <= 65535;
-  if (port.is_number_integer()) return port.get<int64_t>() >= 1 && port.get<int64_t>() <= 65535;
-  if (!port.is_string()) return false;
-  const std::string text = port.get<std::string>();
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  int value = std::stoi(text);
-  return value >= 1 && value <= 65535 && std::to_string(value) == text;
-}
-
+// A share or look-up answer: the volume's subsystem and a port.
 void check_share_answer(const std::string& answer, const std::string& what) {
   json parsed = json::parse(answer, nullptr, false);
   FUZZ_CHECK(parsed.is_object() && parsed.value("nqn", json()) == nvmf::subsystem_nqn_from_path(kVolume),
              what + " answer " + answer);
-  FUZZ_CHECK(parsed.contains("port") && port_is_valid(parsed["port"]), what + " answer " + answer);
+  FUZZ_CHECK(parsed.contains("port"), what + " answer " + answer);
+}
+
+// Whether some answer gave `port` as a listener's "trsvcid": a number, or a
+// text whose leading digits are the number (the answers' documented reading).
+bool port_was_given(const Exchanges& exchanges, uint32_t port) {
+  const std::string digits = std::to_string(port);
+  for (const auto& e : exchanges) {
+    json answer = json::parse(e.answer, nullptr, false);
+    for (const auto& sub : answer.is_object() ? answer.value("result", json::array()) : json::array())
+      for (const auto& listener : sub.is_object() ? sub.value("listen_addresses", json::array()) : json::array()) {
+        json given = listener.is_object() ? listener.value("trsvcid", json()) : json();
+        std::string text = given.is_string() ? given.get<std::string>() : given.dump();
+        text = text.substr(0, text.find_first_not_of("0123456789"));
+        if (!text.empty() && text.substr(std::min(text.find_first_not_of('0'), text.size() - 1)) == digits) return true;
+      }
+  }
+  return false;
 }
 
 std::string script_text(const Exchanges& exchanges) {
@@ -72,24 +83,26 @@ std::string script_text(const Exchanges& exchanges) {
 void target_operation(uint8_t op, const std::vector<std::string>& answers) {
   int pair[2];
   FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socketpair");
-  nvmf::spdk_connections().put(kHost, pair[0]);
+  nvmf::spdk_connections().put(nvmf::spdk_host_key(kHost), pair[0]);
   FuzzScriptedPeer peer(pair[1], -1, answers);
   nvmf::nvmf_target_manager manager("", "");
   std::string answer;
   const std::string nqn = nvmf::subsystem_nqn_from_path(kVolume);
   bool ok = false;
   int32_t count = -1;
-  switch (op % 5) {
+  share_result shared;
+  switch (op % 6) {
     case 0: ok = manager.share_volume(kVolume, kHost, 4096, answer, op & 8 ? "nqn.2014-08.org.host:a" : ""); break;
     case 1: ok = manager.unshare_volume(kVolume, kHost, answer, ""); break;
-    case 2: ok = manager.find_shared_subsystem(kVolume, kHost, answer); break;
+    case 2: ok = manager.find_shared_subsystem(kVolume, kHost, answer, ""); break;
     case 3: count = manager.count_controllers(nqn, answer, kHost); break;
     case 4: ok = manager.check_subsystem(nqn, answer, kHost); break;
+    case 5: shared = nvmf::share_nqn(kHost, kVolume, 4096, ""); break;
   }
   nvmf::drop_host_connection(kHost);
   const Exchanges& exchanges = peer.finish();
   const std::string seen = script_text(exchanges) + "-> " + answer;
-  switch (op % 5) {
+  switch (op % 6) {
     case 0:
       if (!ok) break;
       // The block device may exist already ("File exists"); everything else succeeded.
@@ -113,6 +126,12 @@ void target_operation(uint8_t op, const std::vector<std::string>& answers) {
       break;
     case 4:
       if (ok) FUZZ_CHECK(exchanges.size() == 1 && success(exchanges[0]), seen);
+      break;
+    case 5:
+      // The port applied is one a listener was given, or the one a new share listens on.
+      if (shared.port != 0)
+        FUZZ_CHECK(shared.port == 4420 || port_was_given(exchanges, shared.port),
+                   seen + fmt::format(" => port {}", shared.port));
       break;
   }
 }
@@ -160,8 +179,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_quiet_logs();
   static const bool waits_set = [] {
     fuzz_host_root();  // no path of this host is looked at
-    // A middle answer that never completes costs this wait.
-    nvmf::set_spdk_answer_wait(std::chrono::milliseconds(20));
+    // Not an address: a connection dropped after a failure is never made
+    // again over the network, only the scripted one is used.
+    nvmf::set_spdk_address("scripted-target");
+    // An exchange whose answer never completes costs this wait; answers
+    // longer than the limit are cut short.
+    nvmf::set_spdk_answer_wait(std::chrono::milliseconds(200));
+    nvmf::set_spdk_answer_limit(4096);
     nvmf::set_initiator_answer_wait(std::chrono::milliseconds(2000));
     return true;
   }();
