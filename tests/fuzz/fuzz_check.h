@@ -58,10 +58,11 @@ inline std::vector<std::string> fuzz_split(const std::string& text, const std::s
 }
 
 // The process's own host root (OMBRIX_ROOT) in a fresh temporary directory,
-// made on first use and removed when the process ends normally.
+// made on first use and removed when the process ends normally or on a
+// broken promise.
 inline const std::string& fuzz_host_root() {
+  static std::string path;
   struct Root {
-    std::string path;
     Root() {
       char pattern[] = "/tmp/ombrix-fuzz-XXXXXX";
       FUZZ_CHECK(::mkdtemp(pattern) != nullptr, "mkdtemp");
@@ -69,13 +70,15 @@ inline const std::string& fuzz_host_root() {
       ::setenv("OMBRIX_ROOT", path.c_str(), 1);
       platform::reload_host_root_for_tests();
     }
-    ~Root() {
+    ~Root() { remove(); }
+    static void remove() {
       std::error_code ec;
       std::filesystem::remove_all(path, ec);
     }
   };
   static Root root;
-  return root.path;
+  if (!fuzz_cleanup) fuzz_cleanup = Root::remove;
+  return path;
 }
 
 // Writes `text` to `path` (replacing it); ends the process when it cannot.
