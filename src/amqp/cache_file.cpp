@@ -39,7 +39,9 @@ bool write_lines(const std::string& path, const std::vector<std::string>& lines)
   FILE* f = std::fopen(tmp.c_str(), "w");
   if (!f) return false;
   bool ok = true;
-  for (const auto& l : lines) ok = ok && std::fprintf(f, "%s\n", l.c_str()) >= 0;
+  // Whole lines: a message id or queue may hold any byte but "|" and a line break.
+  for (const auto& l : lines)
+    ok = ok && std::fwrite(l.data(), 1, l.size(), f) == l.size() && std::fputc('\n', f) != EOF;
   ok = ok && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
   ok = (std::fclose(f) == 0) && ok;
   if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
@@ -58,6 +60,10 @@ std::optional<std::string> AmqpCacheFile::open(const std::string& path) {
 
 std::optional<std::string> AmqpCacheFile::push(const std::string& msgid, const std::string& message,
                                                const std::string& queue) {
+  // A "|" or a line break would end the field or the line early: the entry
+  // would be lost, or read back as another entry with another queue.
+  if (msgid.find_first_of("|\n") != std::string::npos || queue.find_first_of("|\n") != std::string::npos)
+    return "the message id or queue holds '|' or a line break, which the cache file cannot keep";
   std::string line = msgid + "|" + queue + "|" + base64_encode(message) + "\n";
   SpinGuard guard(lock_);
   FILE* f = std::fopen(path_.c_str(), "a");

@@ -2,7 +2,8 @@
 // entry per line: msgid "|" queue "|" base64 message. The first well-formed
 // line is the head. The file is rewritten through ".tmp" and a rename, so a
 // crash leaves either the old or the new contents. A head line whose message
-// is not valid base64, or that has no msgid or queue, is dropped.
+// is not valid base64, or that has no msgid or queue, is dropped. A push whose
+// msgid or queue holds "|" or a line break is refused.
 #pragma once
 
 #include <string>

@@ -204,6 +204,9 @@ PublishHead AmqpCacheSQL::head() {
     } catch (const std::exception&) {
       bad = "the head record of publish cache is not valid base64";
     }
+    // Only a damaged row has no message at all (an empty message is stored as "").
+    if (sqlite3_column_type(select.get(), 2) == SQLITE_NULL)
+      bad = "the head record of publish cache has no message";
     if (bad.empty() && (head.msgid.empty() || head.queue.empty()))
       bad = "the head record of publish cache has no message id or queue";
     if (bad.empty()) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include <INIReader.h>
@@ -71,6 +73,44 @@ std::string make_amqp_url(const Config& c, std::string& error) {
   return fmt::format("amqp://{}{}:{}{}", auth, host, c.amqp_port, vhost);
 }
 
+// The whole number of an integer setting as the INI library documents it:
+// decimal (leading zeros included) or hexadecimal after "0x", with an
+// optional sign; nothing when the text is anything else or T cannot hold it.
+template <typename T>
+std::optional<T> whole_number(const std::string& text) {
+  std::string_view digits = text;
+  bool negative = false;
+  if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
+    negative = digits.front() == '-';
+    digits.remove_prefix(1);
+  }
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  uint64_t magnitude = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  using Limits = std::numeric_limits<T>;
+  if (negative ? magnitude > uint64_t(Limits::max()) + 1 : magnitude > uint64_t(Limits::max()))
+    return std::nullopt;
+  return negative ? T(-int64_t(magnitude - 1) - 1) : T(magnitude);
+}
+
+// Reads the integer setting `key` into `value` (left as it is when the key is
+// missing); false for a text that is no whole number `value` can hold.
+template <typename T>
+bool read_integer(const INIReader& ini, const char* section, const char* key, T& value,
+                  std::string& text) {
+  text = ini.Get(section, key, "");
+  if (text.empty()) return true;
+  std::optional<T> number = whole_number<T>(text);
+  if (!number) return false;
+  value = *number;
+  return true;
+}
+
 }  // namespace
 
 Config& Config::instance() {
@@ -133,6 +173,8 @@ bool Config::load() {
   nvmf_allow_any_host = fresh.nvmf_allow_any_host;
   parallel = fresh.parallel;
 
+  // A broker setting that is no number refuses the address as a bad value does.
+  std::string number_error, text;
   if (ini) {
     file_read = true;
     log_level = ini->Get("LOG", "level", log_level);
@@ -140,16 +182,19 @@ bool Config::load() {
     amqp_user = ini->Get("AMQP", "User", amqp_user);
     amqp_password = ini->Get("AMQP", "Password", amqp_password);
     amqp_vhost = ini->Get("AMQP", "Vhost", amqp_vhost);
-    amqp_port = static_cast<int>(ini->GetInteger("AMQP", "Port", amqp_port));
+    if (!read_integer(*ini, "AMQP", "Port", amqp_port, text))
+      number_error = fmt::format("bad AMQP port '{}'", text);
     exchange = ini->Get("AMQP", "Exchange", exchange);
     event_key = ini->Get("AMQP", "EventKey", event_key);
     publish_queue = ini->Get("AMQP", "PublishQueue", publish_queue);
     cmd_queue = ini->Get("AMQP", "CmdQueue", cmd_queue);
-    heartbeats = static_cast<int>(ini->GetInteger("AMQP", "Heartbeats", heartbeats));
+    if (!read_integer(*ini, "AMQP", "Heartbeats", heartbeats, text) && number_error.empty())
+      number_error = fmt::format("bad AMQP heartbeats '{}'", text);
     pools_root = ini->Get("POOL", "RootDir", pools_root);
     state_dir = ini->Get("POOL", "StateDir", state_dir);
     pool_config_file = ini->Get("POOL", "ConfigFile", pool_config_file);
-    mq_max_msg_size_kb = ini->GetInteger("RUN", "MqMaxMsgSizeKb", mq_max_msg_size_kb);
+    if (!read_integer(*ini, "RUN", "MqMaxMsgSizeKb", mq_max_msg_size_kb, text))
+      spdlog::warn("### Bad [RUN] MqMaxMsgSizeKb '{}', {} is used", text, mq_max_msg_size_kb);
     nvmf_allow_any_host = ini->GetBoolean("RUN", "NVMfAllowAnyHost", nvmf_allow_any_host);
     if (lower(ini->Get("RUN", "PoolPerformance", "parallel")) == "serial") parallel = false;
   }
@@ -161,8 +206,8 @@ bool Config::load() {
     mq_max_msg_size_kb = fresh.mq_max_msg_size_kb;
   }
 
-  std::string error;
-  std::string url = make_amqp_url(*this, error);
+  std::string error = number_error;
+  std::string url = error.empty() ? make_amqp_url(*this, error) : "";
   if (error.empty()) {
     amqp_url = url;
     amqp_error.clear();

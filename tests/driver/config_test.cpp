@@ -78,6 +78,13 @@ TEST(Config, BrokerAddressForms) {
   EXPECT_EQ(url_of("Host = h\nPort = 0\n"), "error: bad AMQP port 0");
   EXPECT_EQ(url_of("Host = h\nPort = 65536\n"), "error: bad AMQP port 65536");
   EXPECT_EQ(url_of("Host = h\nHeartbeats = -1\n"), "error: bad AMQP heartbeats -1");
+  // Numbers as written: leading zeros are decimal, "0x" is hexadecimal; a
+  // number the field cannot hold, or a text that is no number, is refused.
+  EXPECT_EQ(url_of("Host = h\nPort = 05673\n"), "amqp://h:5673");
+  EXPECT_EQ(url_of("Host = h\nPort = 0x1629\n"), "amqp://h:5673");
+  EXPECT_EQ(url_of("Host = h\nPort = 4294972592\n"), "error: bad AMQP port '4294972592'");
+  EXPECT_EQ(url_of("Host = h\nPort = 5673x\n"), "error: bad AMQP port '5673x'");
+  EXPECT_EQ(url_of("Host = h\nHeartbeats = 4294967306\n"), "error: bad AMQP heartbeats '4294967306'");
 }
 
 TEST(Config, SearchOrder) {

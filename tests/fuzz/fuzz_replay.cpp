@@ -1,7 +1,11 @@
 // Runs a fuzz target over stored inputs, without libFuzzer: every file named
 // on the command line, and every file of every directory named, in name
-// order. A target that finds a broken promise aborts; otherwise the count of
+// order. A target that finds a broken promise aborts, and so does an input
+// that takes longer than 10 s (a target that hangs); otherwise the count of
 // inputs is printed and the status is 0.
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -13,7 +17,21 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
+namespace {
+
+const char* current_input = "";
+
+void on_alarm(int) {
+  const char text[] = "input hung: ";
+  (void)!::write(2, text, sizeof text - 1);
+  (void)!::write(2, current_input, std::char_traits<char>::length(current_input));
+  std::abort();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  ::signal(SIGALRM, on_alarm);
   std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i) {
     std::filesystem::path arg(argv[i]);
@@ -33,7 +51,10 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::fprintf(stderr, "%s\n", file.c_str());
+    current_input = file.c_str();
+    ::alarm(10);
     LLVMFuzzerTestOneInput(data.data(), data.size());
+    ::alarm(0);
   }
   std::printf("%zu inputs replayed\n", files.size());
   return files.empty() ? 2 : 0;
