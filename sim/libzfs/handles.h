@@ -79,4 +79,13 @@ Outcome with_model(const libzfs_handle* hdl, const char* function, F&& op) {
   }
 }
 
+// Notes in the model that `function` was called with `args` (its flags), so
+// that a test sees what the library passed, also to a call that then fails.
+inline void note_call(const libzfs_handle* hdl, const char* function, nlohmann::json args) {
+  with_model(hdl, "", [&](ZfsModel& model) -> Outcome {
+    model.note_call(function, std::move(args));
+    return std::nullopt;
+  });
+}
+
 }  // namespace zfs_sim

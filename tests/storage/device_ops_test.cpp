@@ -20,10 +20,7 @@ class DeviceOps : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(load_stand_ins());
-    pool_spec spec;
-    spec.name = "tank";
-    spec.vdevs = {make_vdev(vdev_type::mirror, image_disks(disks_, "d", 2))};
-    ASSERT_TRUE(make_pool(session_, spec));
+    ASSERT_TRUE(make_pool(session_, two_disk_mirror(disks_)));
   }
   json leaf(const std::string& pool, size_t i) {
     return json::parse(zfs_sim_ok({"pool-config", pool}))["vdev_tree"]["children"][0]["children"][i];
