@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
+#include "storage/device_check.h"
 #include "storage/zpool_ref.h"
 #include "pool_fixture.h"
 #include "storage_test_root.h"
@@ -209,6 +210,22 @@ TEST_F(PoolCreate, FailedCreationLeavesAnotherPoolOfTheNameAlone) {
   EXPECT_TRUE(exists("live"));
   EXPECT_EQ(zfs_sim({"get", "live/data/vm1", "guid"}).status, 0);
   EXPECT_EQ(zfs_sim_ok({"pools-exported"}).find("\tlive\tdestroyed"), std::string::npos);
+}
+
+// The stand-in's labels lie where ZFS puts them, so that clearing the head
+// alone leaves a device labelled, as on a host.
+TEST_F(PoolCreate, LabelsLieAtTheHeadAndTheTail) {
+  pool_spec spec = mirror_spec("tank");
+  ASSERT_EQ(create(spec).code, pool_error::ok);
+  const std::string disk = spec.vdevs[0].devices[0];
+  const uint64_t size = 5 * GiB, label = 256 * 1024;
+  for (uint64_t offset : {uint64_t{0}, label, size - 2 * label, size - label})
+    EXPECT_EQ(Disks::read(disk, offset, 20), "OMBRIX-ZFS-SIM-LABEL") << offset;
+
+  Disks::write(disk, 0, std::string(2 * label, '\0'));
+  EXPECT_EQ(json::parse(zfs_sim_ok({"label", disk}))["name"], "tank") << "the tail labels remain";
+  ASSERT_EQ(clear_labels({disk}, true).code, pool_error::ok);
+  EXPECT_EQ(zfs_sim_ok({"label", disk}), "");
 }
 
 TEST_F(PoolCreate, FeatureTable) {
