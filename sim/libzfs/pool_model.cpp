@@ -270,6 +270,16 @@ Outcome PoolModel::write_labels(const json& tree, const std::string& pool, uint6
   return problem;
 }
 
+std::vector<std::string> PoolModel::active_members() const {
+  std::vector<std::string> paths;
+  for (const std::string& pool : zfs_.pools()) {
+    const json* r = record(pool);
+    if (!r || r->value("state", 0) != POOL_STATE_ACTIVE || !r->contains("vdev_tree")) continue;
+    each_leaf((*r)["vdev_tree"], [&](const json& leaf) { paths.push_back(leaf.value("path", "")); });
+  }
+  return paths;
+}
+
 Outcome PoolModel::create(const std::string& pool, json nvroot, const json& props) {
   if (auto problem = name_problem(pool, ZFS_TYPE_POOL)) return fail(EZFS_INVALIDNAME, *problem);
   if (record(pool)) return fail(EZFS_EXISTS, "pool already exists");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "storage/device_check.h"
+#include "storage/pool_import.h"
 #include "storage/zpool_ref.h"
 #include "pool_fixture.h"
 #include "storage_test_root.h"
@@ -224,6 +225,8 @@ TEST_F(PoolCreate, LabelsLieAtTheHeadAndTheTail) {
   for (uint64_t offset : {uint64_t{0}, label, size - 2 * label, size - label})
     EXPECT_EQ(Disks::read(disk, offset, 20), "OMBRIX-ZFS-SIM-LABEL") << offset;
 
+  // Exported: no longer held, as a member of an active pool is.
+  ASSERT_EQ(export_pool(session_, "tank", false, false).code, 0);
   Disks::write(disk, 0, std::string(2 * label, '\0'));
   EXPECT_EQ(json::parse(zfs_sim_ok({"label", disk}))["name"], "tank") << "the tail labels remain";
   ASSERT_EQ(clear_labels({disk}, true).code, pool_error::ok);
