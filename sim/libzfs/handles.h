@@ -2,6 +2,7 @@
 #pragma once
 
 #include <exception>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -19,6 +20,15 @@ struct libzfs_handle {
   // The pool of the last dataset or pool operation that succeeded: where
   // zpool_log_history writes.
   std::string last_pool;
+  // The member devices of the active pools, held open as the kernel holds
+  // them (exclusively: O_EXCL for block devices, a lock for image files),
+  // by path; brought up to date after every pool operation.
+  mutable std::map<std::string, int> held;
+
+  libzfs_handle() = default;
+  libzfs_handle(const libzfs_handle&) = delete;
+  libzfs_handle& operator=(const libzfs_handle&) = delete;
+  ~libzfs_handle();
 };
 
 namespace zfs_sim {
@@ -56,6 +66,9 @@ namespace zfs_sim {
 // while printing is on). Returns -1.
 int record(libzfs_handle* hdl, const std::string& action, const Failure& failure);
 
+// Holds the devices of `members` for `hdl` and lets go of the others.
+void hold_members(const libzfs_handle* hdl, const std::vector<std::string>& members);
+
 // Records EZFS_NOTSUP for an entry point the stand-in does not model.
 int unsupported(libzfs_handle* hdl, const char* function);
 
@@ -77,6 +90,15 @@ Outcome with_model(const libzfs_handle* hdl, const char* function, F&& op) {
   } catch (const std::exception& e) {
     return Failure{EZFS_UNKNOWN, std::string("damaged libzfs state: ") + e.what()};
   }
+}
+
+// Notes in the model that `function` was called with `args` (its flags), so
+// that a test sees what the library passed, also to a call that then fails.
+inline void note_call(const libzfs_handle* hdl, const char* function, nlohmann::json args) {
+  with_model(hdl, "", [&](ZfsModel& model) -> Outcome {
+    model.note_call(function, std::move(args));
+    return std::nullopt;
+  });
 }
 
 }  // namespace zfs_sim

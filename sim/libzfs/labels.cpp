@@ -22,9 +22,28 @@ constexpr size_t label_limit = 262144;
 
 std::string device_file(const std::string& root, const std::string& path) { return root + path; }
 
-std::optional<nlohmann::json> read_label(int fd) {
+namespace {
+
+// The size of the open device (file or block device); 0 when unknown.
+uint64_t size_of(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return 0;
+  if (S_ISREG(st.st_mode)) return static_cast<uint64_t>(st.st_size);
+  off_t end = ::lseek(fd, 0, SEEK_END);
+  return end > 0 ? static_cast<uint64_t>(end) : 0;
+}
+
+// Where the four labels lie, as on a real vdev: two at the head, two at the
+// tail. A device too small for four has the first one only.
+std::vector<uint64_t> label_offsets(uint64_t size) {
+  if (size < 4 * label_limit) return {0};
+  uint64_t tail = size / label_limit * label_limit;  // labels are aligned to their size
+  return {0, label_limit, tail - 2 * label_limit, tail - label_limit};
+}
+
+std::optional<nlohmann::json> label_at(int fd, uint64_t offset) {
   std::string buffer(label_limit, '\0');
-  ssize_t n = ::pread(fd, buffer.data(), buffer.size(), 0);
+  ssize_t n = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(offset));
   if (n <= 0) return std::nullopt;
   buffer.resize(static_cast<size_t>(n));
   if (!buffer.starts_with(magic)) return std::nullopt;
@@ -33,6 +52,15 @@ std::optional<nlohmann::json> read_label(int fd) {
   auto label = nlohmann::json::parse(buffer.substr(sizeof magic - 1, end - (sizeof magic - 1)), nullptr, false);
   if (label.is_discarded() || !label.is_object()) return std::nullopt;
   return label;
+}
+
+}  // namespace
+
+std::optional<nlohmann::json> read_label(int fd) {
+  // Any one intact label of the four names the pool, as ZFS reads them.
+  for (uint64_t offset : label_offsets(size_of(fd)))
+    if (auto label = label_at(fd, offset)) return label;
+  return std::nullopt;
 }
 
 std::optional<nlohmann::json> read_label(const std::string& root, const std::string& path) {
@@ -49,12 +77,15 @@ std::string write_label(const std::string& root, const std::string& path, const 
   std::string file = device_file(root, path);
   int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return "cannot open '" + path + "': " + std::strerror(errno);
-  ssize_t n = ::pwrite(fd, text.data(), text.size(), 0);
-  int error = errno;
+  std::string problem;
+  for (uint64_t offset : label_offsets(size_of(fd))) {
+    ssize_t n = ::pwrite(fd, text.data(), text.size(), static_cast<off_t>(offset));
+    if (n != static_cast<ssize_t>(text.size()) && problem.empty())
+      problem = "cannot write the label of '" + path + "': " + std::strerror(errno);
+  }
   ::fsync(fd);
   ::close(fd);
-  if (n != static_cast<ssize_t>(text.size())) return "cannot write the label of '" + path + "': " + std::strerror(error);
-  return "";
+  return problem;
 }
 
 std::string device_size(const std::string& root, const std::string& path, uint64_t& size) {

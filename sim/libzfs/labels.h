@@ -1,10 +1,13 @@
 // Pool labels on the stand-in's devices. A labelled device (an image file or
-// a block device, under the host root) starts with the magic line
+// a block device, under the host root) carries four labels of 256 KiB where
+// ZFS puts them: at 0 and 256 KiB, and in the last two 256 KiB-aligned
+// slots of the device. Each starts with the magic line
 // "OMBRIX-ZFS-SIM-LABEL" and a JSON object ended by a NUL byte:
 //   {"name": POOL, "pool_guid": N, "guid": N (the device's vdev), "txg": N,
 //    "state": N (pool_state_t: 0 active, 1 exported, 2 destroyed, 3 spare,
 //                4 l2cache)}
-// Zeroing the first 4 KiB of a device removes its label.
+// Any one of the four is the device's label: clearing the head alone leaves
+// the device labelled.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +26,7 @@ std::string device_file(const std::string& root, const std::string& path);
 std::optional<nlohmann::json> read_label(int fd);
 std::optional<nlohmann::json> read_label(const std::string& root, const std::string& path);
 
-// Writes `label` at the head of the device: "" or why it could not.
+// Writes `label` in the four places: "" or why it could not.
 std::string write_label(const std::string& root, const std::string& path, const nlohmann::json& label);
 
 // The device's size in bytes: "" or why it cannot be read (missing device,

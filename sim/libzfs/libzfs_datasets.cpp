@@ -127,6 +127,7 @@ int zfs_create_ancestors(libzfs_handle_t* hdl, const char* name) {
 
 int zfs_destroy(zfs_handle_t* zhp, boolean_t defer) {
   if (!zhp) return -1;
+  zfs_sim::note_call(zhp->hdl, "zfs_destroy", {{"name", zhp->name}, {"defer", defer != B_FALSE}});
   return change(zhp->hdl, "zfs_destroy", quoted("cannot destroy", zhp->name), zhp->name,
                 [&](ZfsModel& model) { return model.destroy(zhp->name); });
 }

@@ -56,15 +56,20 @@ int zpool_destroy(zpool_handle_t* zhp, const char* log_str) {
                  });
 }
 
-int zpool_add(zpool_handle_t* zhp, nvlist_t* nvroot, boolean_t) {
+int zpool_add(zpool_handle_t* zhp, nvlist_t* nvroot, boolean_t check_ashift) {
   json root = zfs_sim::nvlist_to_json(nvroot);
+  if (zhp) zfs_sim::note_call(zhp->hdl, "zpool_add", {{"pool", zhp->name}, {"check_ashift", check_ashift != B_FALSE}});
   return on_pool(zhp, "zpool_add", "cannot add to '" + (zhp ? zhp->name : "") + "'",
                  [&](PoolModel& model) { return model.add(zhp->name, root); });
 }
 
 int zpool_vdev_attach(zpool_handle_t* zhp, const char* old_disk, const char* new_disk, nvlist_t* nvroot,
-                      int replacing, boolean_t) {
+                      int replacing, boolean_t rebuild) {
   if (!old_disk || !new_disk || !nvroot) return -1;
+  if (zhp)
+    zfs_sim::note_call(zhp->hdl, "zpool_vdev_attach",
+                       {{"pool", zhp->name}, {"old", old_disk}, {"new", new_disk}, {"replacing", replacing},
+                        {"rebuild", rebuild != B_FALSE}});
   json root = zfs_sim::nvlist_to_json(nvroot);
   return on_pool(zhp, "zpool_vdev_attach", std::string("cannot attach ") + new_disk + " to " + old_disk,
                  [&](PoolModel& model) {
@@ -81,13 +86,19 @@ int zpool_vdev_online(zpool_handle_t* zhp, const char* path, int, vdev_state_t* 
   return rc;
 }
 
-int zpool_vdev_offline(zpool_handle_t* zhp, const char* path, boolean_t) {
+int zpool_vdev_offline(zpool_handle_t* zhp, const char* path, boolean_t istmp) {
   if (!path) return -1;
+  if (zhp)
+    zfs_sim::note_call(zhp->hdl, "zpool_vdev_offline",
+                       {{"pool", zhp->name}, {"path", path}, {"temporary", istmp != B_FALSE}});
   return on_pool(zhp, "zpool_vdev_offline", std::string("cannot offline ") + path,
                  [&](PoolModel& model) { return model.offline(zhp->name, path); });
 }
 
-int zpool_clear(zpool_handle_t* zhp, const char* path, nvlist_t*) {
+int zpool_clear(zpool_handle_t* zhp, const char* path, nvlist_t* rewind_policy) {
+  if (zhp)
+    zfs_sim::note_call(zhp->hdl, "zpool_clear",
+                       {{"pool", zhp->name}, {"rewind_policy", zfs_sim::nvlist_to_json(rewind_policy)}});
   if (path) return zfs_sim::unsupported(zhp ? zhp->hdl : nullptr, "zpool_clear of one device");
   return on_pool(zhp, "zpool_clear", "cannot clear errors for " + (zhp ? zhp->name : ""),
                  [&](PoolModel& model) { return model.clear(zhp->name); });
@@ -117,11 +128,13 @@ static int export_pool(zpool_handle_t* zhp, const char* function, const char* lo
                  });
 }
 
-int zpool_export(zpool_handle_t* zhp, boolean_t, const char* log_str) {
+int zpool_export(zpool_handle_t* zhp, boolean_t force, const char* log_str) {
+  if (zhp) zfs_sim::note_call(zhp->hdl, "zpool_export", {{"pool", zhp->name}, {"force", force != B_FALSE}});
   return export_pool(zhp, "zpool_export", log_str);
 }
 
 int zpool_export_force(zpool_handle_t* zhp, const char* log_str) {
+  if (zhp) zfs_sim::note_call(zhp->hdl, "zpool_export_force", {{"pool", zhp->name}});
   return export_pool(zhp, "zpool_export_force", log_str);
 }
 
@@ -151,9 +164,11 @@ nvlist_t* zpool_search_import(libpc_handle_t* hdl, importargs_t* args) {
 }
 
 int zpool_import_props(libzfs_handle_t* hdl, nvlist_t* config, const char* newname, nvlist_t* props,
-                       int) {
+                       int flags) {
   if (!hdl || !config) return -1;
   json wanted = zfs_sim::nvlist_to_json(config);
+  zfs_sim::note_call(hdl, "zpool_import_props",
+                     {{"pool", wanted.value("name", "")}, {"flags", flags}, {"props", zfs_sim::nvlist_to_json(props)}});
   json set = zfs_sim::nvlist_to_json(props);
   std::string name = wanted.value("name", "");
   Outcome outcome = zfs_sim::with_pools(hdl, "zpool_import_props", [&](PoolModel& model) -> Outcome {

@@ -40,6 +40,14 @@ std::optional<std::string> name_problem(const std::string& name, int types) {
   }
   if (types == ZFS_TYPE_POOL && dataset.find('/') != std::string::npos)
     return "pool names cannot contain '/'";
+  if (types == ZFS_TYPE_POOL) {
+    // Names the vdev grammar and disk names take for themselves.
+    for (const char* word : {"mirror", "raidz", "draid", "spare"})
+      if (dataset.starts_with(word)) return "name is reserved";
+    if (dataset == "log") return "name is reserved";
+    if (dataset.size() > 1 && dataset[0] == 'c' && std::isdigit(static_cast<unsigned char>(dataset[1])))
+      return "pool name is reserved (it looks like a disk)";
+  }
   size_t start = 0;
   while (true) {
     size_t slash = dataset.find('/', start);

@@ -16,6 +16,7 @@ Outcome with_pools(const libzfs_handle* hdl, const char* function, F&& op) {
     PoolModel model(state);
     Outcome outcome = model.zfs().take_fault(function);
     if (!outcome) outcome = op(model);
+    hold_members(hdl, model.active_members());
     std::string problem = state.commit();
     if (!problem.empty() && !outcome) outcome = Failure{EZFS_IO, problem};
     return outcome;

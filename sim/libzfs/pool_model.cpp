@@ -191,7 +191,44 @@ std::optional<json> PoolModel::features(const std::string& pool) const {
   return r->value("features", json::object());
 }
 
+namespace {
+
+// Why the top-level vdev `top` has a geometry the kernel refuses: RAIDZ of
+// parity 1 to 3 over more disks than its parity; dRAID of parity 1 to 3
+// with at least one data disk, at most 255 children, data, parity and spares
+// fitting the children, and whole redundancy groups over the children that
+// are not spares.
+std::optional<std::string> geometry_problem(const json& top) {
+  std::string type = top.value("type", "");
+  if (type != "raidz" && type != "draid") return std::nullopt;
+  uint64_t children = top.contains("children") && top["children"].is_array() ? top["children"].size() : 0;
+  auto number = [&](const char* key) -> std::optional<uint64_t> {
+    if (!top.contains(key) || !top[key].is_number_unsigned()) return std::nullopt;
+    return top[key].get<uint64_t>();
+  };
+  std::optional<uint64_t> parity = number("nparity");
+  if (!parity || *parity < 1 || *parity > 3) return type + " parity must be 1, 2 or 3";
+  if (type == "raidz") {
+    if (children <= *parity) return "raidz" + std::to_string(*parity) + " needs more than " + std::to_string(*parity) + " disks";
+    return std::nullopt;
+  }
+  std::optional<uint64_t> data = number("draid_ndata"), spares = number("draid_nspares"),
+                          groups = number("draid_ngroups");
+  if (!data || !spares || !groups) return "dRAID vdev lacks draid_ndata, draid_nspares or draid_ngroups";
+  if (*data < 1) return "dRAID needs at least one data disk";
+  if (children > 255) return "dRAID takes at most 255 children";
+  if (*data + *parity + *spares > children) return "dRAID data, parity and spares exceed its children";
+  uint64_t width = *data + *parity;
+  if (*groups < 1 || (*groups * width) % (children - *spares) != 0)
+    return "dRAID groups do not fill its children without spares";
+  return std::nullopt;
+}
+
+}  // namespace
+
 Outcome PoolModel::check_new_devices(const json& tree) const {
+  for (const json& top : tree.value("children", json::array()))
+    if (auto problem = geometry_problem(top)) return fail(EZFS_INVALCONFIG, "invalid vdev specification: " + *problem);
   std::optional<Failure> problem;
   each_leaf(tree, [&](const json& leaf) {
     if (problem) return;
@@ -231,6 +268,16 @@ Outcome PoolModel::write_labels(const json& tree, const std::string& pool, uint6
   if (tree.contains("spares")) label_all(tree["spares"], keep ? POOL_STATE_SPARE : state);
   if (tree.contains("l2cache")) label_all(tree["l2cache"], keep ? POOL_STATE_L2CACHE : state);
   return problem;
+}
+
+std::vector<std::string> PoolModel::active_members() const {
+  std::vector<std::string> paths;
+  for (const std::string& pool : zfs_.pools()) {
+    const json* r = record(pool);
+    if (!r || r->value("state", 0) != POOL_STATE_ACTIVE || !r->contains("vdev_tree")) continue;
+    each_leaf((*r)["vdev_tree"], [&](const json& leaf) { paths.push_back(leaf.value("path", "")); });
+  }
+  return paths;
 }
 
 Outcome PoolModel::create(const std::string& pool, json nvroot, const json& props) {

@@ -54,6 +54,8 @@ class PoolModel {
   // Mounts every filesystem of the pool, or unmounts them all.
   Outcome set_mounted(const std::string& pool, bool mounted);
   Outcome export_pool(const std::string& pool);
+  // The device paths of every active pool: what the kernel holds open.
+  std::vector<std::string> active_members() const;
 
   // Configurations of the pools the devices under the root carry and that
   // are not imported, named `name` (any when empty): (pool name, config).

@@ -42,6 +42,7 @@ class LockedState {
   const std::string& error() const { return error_; }
   const std::string& root() const { return root_; }
   nlohmann::json& state() { return state_; }
+  const nlohmann::json& state() const { return state_; }
 
   void mark_changed() { changed_ = true; }
   // Writes the state when it changed; "" or why it could not.

@@ -46,6 +46,22 @@ void ZfsModel::clear_faults() {
   state_.mark_changed();
 }
 
+void ZfsModel::note_call(const std::string& function, nlohmann::json args) {
+  constexpr size_t kept = 256;
+  nlohmann::json& calls = state_.state()["calls"];
+  if (!calls.is_array()) calls = nlohmann::json::array();
+  args["function"] = function;
+  calls.push_back(std::move(args));
+  if (calls.size() > kept) calls.erase(calls.begin());
+  state_.mark_changed();
+}
+
+nlohmann::json ZfsModel::calls() const {
+  const nlohmann::json& state = state_.state();
+  auto it = state.find("calls");
+  return it != state.end() && it->is_array() ? *it : nlohmann::json::array();
+}
+
 Outcome ZfsModel::take_fault(const std::string& function) {
   nlohmann::json& faults = state_.state()["faults"];
   auto it = faults.find(function);

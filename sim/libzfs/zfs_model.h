@@ -34,6 +34,11 @@ class ZfsModel {
   // Consumes one planned failure of `function`, if any.
   Outcome take_fault(const std::string& function);
 
+  // Calls: the flags and arguments each flagged entry point was given, as
+  // {"function": name, ...}, oldest first (the latest 256 are kept).
+  void note_call(const std::string& function, nlohmann::json args);
+  nlohmann::json calls() const;
+
   // Pools.
   std::vector<std::string> pools() const;
   // The pool's state (pool_state_t), nothing when there is no such pool.

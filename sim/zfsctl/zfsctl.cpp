@@ -42,6 +42,8 @@ const char* const usage_text =
     "                               after N calls, the next N (default 1) calls of\n"
     "                               FUNCTION fail\n"
     "  clear-faults                 no more planned failures\n"
+    "  calls [FUNCTION]             the flags each flagged call was given, one\n"
+    "                               JSON object a line, oldest first\n"
     "  pool-config NAME             the pool's configuration (JSON)\n"
     "  pool-set NAME KEY JSON       a member of the pool's record (scan_stats,\n"
     "                               error_count, features, unreadable, ...)\n"
@@ -231,6 +233,13 @@ const std::map<std::string, Command>& commands() {
           return report(zfs_sim::DatasetModel(m).set_inconsistent(a[1], a[2] == "on"));
         }}},
       {"history", {2, 3, history}},
+      {"calls",
+       {1, 2,
+        [](ZfsModel& m, const Args& a) {
+          for (const nlohmann::json& call : m.calls())
+            if (a.size() < 2 || call.value("function", "") == a[1]) std::printf("%s\n", call.dump().c_str());
+          return 0;
+        }}},
       {"fail", {2, 11, fail}},
       {"snapshot",
        {2, 2,

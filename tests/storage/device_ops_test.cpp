@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "storage/pool_create.h"
+#include "storage/pool_import.h"
 #include "pool_fixture.h"
 #include "storage_test_root.h"
 
@@ -20,10 +21,7 @@ class DeviceOps : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(load_stand_ins());
-    pool_spec spec;
-    spec.name = "tank";
-    spec.vdevs = {make_vdev(vdev_type::mirror, image_disks(disks_, "d", 2))};
-    ASSERT_TRUE(make_pool(session_, spec));
+    ASSERT_TRUE(make_pool(session_, two_disk_mirror(disks_)));
   }
   json leaf(const std::string& pool, size_t i) {
     return json::parse(zfs_sim_ok({"pool-config", pool}))["vdev_tree"]["children"][0]["children"][i];
@@ -63,8 +61,9 @@ TEST_F(DeviceOps, ReplaceRefusals) {
            {"tank", "/dev/d0", busy, "Cannot open '/dev/busy': Device or resource busy"},
            {"tank", "/dev/d0", plain, "'/var/plain.img' is not char or block device"},
            {"tank", "/dev/d0", small, "'/dev/small' too small 2147483648"},
-           {"tank", "/dev/d0", same, "Trying to replace same device"},
-           {"tank", "/dev/d0", other, "'/dev/other' belongs to active pool 'second'"},
+           // Members of active pools are held open, as the kernel holds them.
+           {"tank", "/dev/d0", same, "Cannot open '/dev/d0again': Device or resource busy"},
+           {"tank", "/dev/d0", other, "Cannot open '/dev/other': Device or resource busy"},
        }) {
     std::optional<std::string> error = replace_device(session_, c.pool, c.old_device, c.new_device);
     EXPECT_EQ(error.value_or("(replaced)"), c.error);
@@ -73,6 +72,9 @@ TEST_F(DeviceOps, ReplaceRefusals) {
   // Nothing was written to any refused device.
   for (const std::string& disk : {small, busy}) EXPECT_EQ(Disks::read(disk, 0, 4096), mark);
   EXPECT_EQ(json::parse(zfs_sim_ok({"label", other}))["name"], "second");
+  ASSERT_EQ(export_pool(session_, "second", false, false).code, 0);
+  EXPECT_EQ(replace_device(session_, "tank", "/dev/d0", other).value_or(""),
+            "'/dev/other' belongs to exported pool 'second'");
   EXPECT_EQ(leaf("tank", 0)["path"], "/dev/d0");
 
   zfs_sim_ok({"vdev-set", "tank", "/dev/d1", "whole_disk", "0"});

@@ -1,8 +1,12 @@
 #include "storage/pool_create.h"
 
+#include <functional>
+
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
+#include "storage/device_check.h"
+#include "storage/pool_import.h"
 #include "storage/zpool_ref.h"
 #include "pool_fixture.h"
 #include "storage_test_root.h"
@@ -209,6 +213,63 @@ TEST_F(PoolCreate, FailedCreationLeavesAnotherPoolOfTheNameAlone) {
   EXPECT_TRUE(exists("live"));
   EXPECT_EQ(zfs_sim({"get", "live/data/vm1", "guid"}).status, 0);
   EXPECT_EQ(zfs_sim_ok({"pools-exported"}).find("\tlive\tdestroyed"), std::string::npos);
+}
+
+// The stand-in's labels lie where ZFS puts them, so that clearing the head
+// alone leaves a device labelled, as on a host.
+TEST_F(PoolCreate, LabelsLieAtTheHeadAndTheTail) {
+  pool_spec spec = mirror_spec("tank");
+  ASSERT_EQ(create(spec).code, pool_error::ok);
+  const std::string disk = spec.vdevs[0].devices[0];
+  const uint64_t size = 5 * GiB, label = 256 * 1024;
+  for (uint64_t offset : {uint64_t{0}, label, size - 2 * label, size - label})
+    EXPECT_EQ(Disks::read(disk, offset, 20), "OMBRIX-ZFS-SIM-LABEL") << offset;
+
+  // Exported: no longer held, as a member of an active pool is.
+  ASSERT_EQ(export_pool(session_, "tank", false, false).code, 0);
+  Disks::write(disk, 0, std::string(2 * label, '\0'));
+  EXPECT_EQ(json::parse(zfs_sim_ok({"label", disk}))["name"], "tank") << "the tail labels remain";
+  ASSERT_EQ(clear_labels({disk}, true).code, pool_error::ok);
+  EXPECT_EQ(zfs_sim_ok({"label", disk}), "");
+}
+
+// The stand-in refuses what the kernel refuses, so that a check of the
+// library that let such a pool through would show: layouts the library's
+// checks pass, then spoilt before they reach zpool_create.
+TEST_F(PoolCreate, TheStandInRefusesGeometriesAndNamesZfsRefuses) {
+  const struct {
+    const char* name;
+    const char* pool;
+    vdev_type type;
+    int disks;
+    std::function<void(vdev_layout&)> spoil;
+  } cases[] = {
+      {"raidz1 of one disk", "p1", vdev_type::raidz, 3, [](vdev_layout& l) { l.nparity = 3; }},
+      {"raidz parity 4", "p2", vdev_type::raidz, 6, [](vdev_layout& l) { l.nparity = 4; }},
+      {"draid without data", "p3", vdev_type::draid, 6, [](vdev_layout& l) { l.ndata = 0; }},
+      {"draid spares beyond its children", "p4", vdev_type::draid, 6, [](vdev_layout& l) { l.nspares = 5; }},
+      {"draid groups that do not fill", "p5", vdev_type::draid, 6, [](vdev_layout& l) {
+         l.ndata = 3;
+         l.ngroups = 1;
+       }},
+      {"reserved name", "mirror1", vdev_type::mirror, 2, [](vdev_layout&) {}},
+      {"reserved name", "spares", vdev_type::mirror, 2, [](vdev_layout&) {}},
+      {"reserved name", "log", vdev_type::mirror, 2, [](vdev_layout&) {}},
+      {"disk-like name", "c0t0", vdev_type::mirror, 2, [](vdev_layout&) {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.pool);
+    pool_spec spec;
+    spec.name = c.pool;
+    spec.vdevs = {make_vdev(c.type, image_disks(disks_, std::string(c.pool) + "d", c.disks), 1)};
+    vdev_layout layout;
+    ASSERT_TRUE(check_vdev_geometry(spec.vdevs[0], layout).ok());
+    c.spoil(layout);
+    owned_nvlist root;
+    ASSERT_TRUE(make_vdev_nvlist(spec, {layout}, 0, root));
+    EXPECT_NE(libzfs::zpool_create(session_.handle(), c.pool, root.get(), nullptr, nullptr), 0);
+    EXPECT_FALSE(exists(c.pool));
+  }
 }
 
 TEST_F(PoolCreate, FeatureTable) {

@@ -45,4 +45,12 @@ inline std::vector<std::string> image_disks(Disks& disks, const std::string& pre
   return paths;
 }
 
+// The pool `name` of one mirror of two image disks prefix0 and prefix1.
+inline pool_spec two_disk_mirror(Disks& disks, const std::string& name = "tank", const std::string& prefix = "d") {
+  pool_spec spec;
+  spec.name = name;
+  spec.vdevs = {make_vdev(vdev_type::mirror, image_disks(disks, prefix, 2))};
+  return spec;
+}
+
 }  // namespace storage_test
