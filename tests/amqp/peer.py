@@ -11,6 +11,8 @@
   peer.py PORT send EXCHANGE ROUTING_KEY BODY CORRID [REPLY_TO]
   peer.py PORT declare QUEUE      declares the durable QUEUE
   peer.py PORT count QUEUE        prints the count of messages waiting
+  peer.py PORT consumers QUEUE    prints the count of its consumers (0 when
+                                  there is no such queue)
 """
 import json
 import sys
@@ -78,6 +80,11 @@ def main(argv):
         ch.queue_declare(queue=argv[3], durable=True)
     elif cmd == "count":
         print(ch.queue_declare(queue=argv[3], passive=True).method.message_count)
+    elif cmd == "consumers":
+        try:
+            print(ch.queue_declare(queue=argv[3], passive=True).method.consumer_count)
+        except pika.exceptions.ChannelClosedByBroker:
+            print(0)
     conn.close()
 
 
