@@ -22,8 +22,58 @@ function(ombrix_tests name)
   endif()
   add_executable(${name}_tests ${sources})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(OMBRIX_PCH)
+    # The header must be made with the same predefined macros: OpenMP's
+    # programs take the one made with -fopenmp.
+    ombrix_links_openmp(openmp ${ARG_DEPS})
+    if(openmp)
+      target_precompile_headers(${name}_tests REUSE_FROM ombrix_test_pch_openmp)
+    else()
+      target_precompile_headers(${name}_tests REUSE_FROM ombrix_test_pch)
+    endif()
+  endif()
   target_compile_definitions(${name}_tests PRIVATE
     OMBRIX_BUILD_DIR="${CMAKE_BINARY_DIR}" OMBRIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30
     PROPERTIES TIMEOUT 120 ${ARG_PROPERTIES})
+endfunction()
+
+# ombrix_test_pch()
+# The targets whose precompiled header the test programs reuse (OMBRIX_PCH):
+# empty programs built as the test programs are (position-independent
+# executables, the same libraries' usage requirements), one with OpenMP.
+function(ombrix_test_pch)
+  foreach(pch ombrix_test_pch ombrix_test_pch_openmp)
+    add_executable(${pch} ${PROJECT_SOURCE_DIR}/cmake/test_pch_main.cpp)
+    target_link_libraries(${pch} PRIVATE GTest::gtest nlohmann_json::nlohmann_json spdlog::spdlog fmt::fmt)
+    target_precompile_headers(${pch} PRIVATE
+      <gtest/gtest.h> <nlohmann/json.hpp> <spdlog/spdlog.h> <fmt/format.h>
+      <algorithm> <chrono> <filesystem> <fstream> <functional> <map> <memory> <optional>
+      <sstream> <string> <thread> <vector>)
+  endforeach()
+  target_link_libraries(ombrix_test_pch_openmp PRIVATE OpenMP::OpenMP_CXX)
+endfunction()
+
+# ombrix_links_openmp(OUT <targets...>)
+# OUT is true when any of the targets links OpenMP, directly or through the
+# libraries it links.
+function(ombrix_links_openmp out)
+  set(pending ${ARGN})
+  set(seen)
+  while(pending)
+    list(POP_FRONT pending item)
+    string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" item "${item}")
+    if(item STREQUAL "OpenMP::OpenMP_CXX")
+      set(${out} TRUE PARENT_SCOPE)
+      return()
+    endif()
+    if(TARGET ${item} AND NOT item IN_LIST seen)
+      list(APPEND seen ${item})
+      get_target_property(libs ${item} INTERFACE_LINK_LIBRARIES)
+      if(libs)
+        list(APPEND pending ${libs})
+      endif()
+    endif()
+  endwhile()
+  set(${out} FALSE PARENT_SCOPE)
 endfunction()

@@ -77,7 +77,7 @@ TEST_F(AmqpService, RequestsFromTheManagementSystemAreAnswered) {
   ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
   // The consumer is there once the AMQP daemon has connected.
   ASSERT_TRUE(eventually([&] {
-    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+    return amqp_test::consumer_count(cmd_) > 0;
   }, std::chrono::seconds(30)));
 
   auto reply = rpc(R"({"jsonrpc":"2.0","id":"inv-1","method":"host-inventory","params":{}})", "corr-inv");
@@ -108,7 +108,7 @@ TEST_F(AmqpService, SighupWithANewAddressReconnectsThere) {
   auto relay = std::make_unique<amqp_test::Relay>(amqp_test::broker_port());
   ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
   ASSERT_TRUE(eventually([&] {
-    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+    return amqp_test::consumer_count(cmd_) > 0;
   }, std::chrono::seconds(30)));
   ASSERT_TRUE(rpc(R"({"id":"a","method":"host-inventory"})", "before").is_object());
 
@@ -138,7 +138,7 @@ TEST_F(AmqpService, PoolQueueIsConsumedWhileThePoolIsStarted) {
   ::unsetenv("OMBRIX_WRAPPER_RELEASE_PAUSE_MS");
   ASSERT_EQ(started.status, 0) << started.output;
   auto consumed = [&] {
-    return amqp_test::ctl({"list_consumers", "queue_name"}).find(pool_queue_) != std::string::npos;
+    return amqp_test::consumer_count(pool_queue_) > 0;
   };
   // The started pool's queue is taken up once the AMQP daemon has connected.
   ASSERT_TRUE(eventually(consumed, std::chrono::seconds(30)));
@@ -154,7 +154,7 @@ TEST_F(AmqpService, PoolQueueIsConsumedWhileThePoolIsStarted) {
 TEST_F(AmqpService, AKilledAmqpDaemonLosesNoCachedMessage) {
   ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
   ASSERT_TRUE(eventually([&] {
-    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+    return amqp_test::consumer_count(cmd_) > 0;
   }, std::chrono::seconds(30)));
   ASSERT_EQ(amqp_test::broker({"pause"}).status, 0);
   bool resumed = false;

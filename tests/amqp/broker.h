@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -67,6 +68,14 @@ inline std::vector<nlohmann::json> peer_get(const std::string& queue, int count,
     start = end + 1;
   }
   return out;
+}
+
+// How many consumers `queue` has (0 when it does not exist), as the broker
+// answers the peer: far cheaper than rabbitmqctl, which starts a whole Erlang
+// node each time, where a test polls.
+inline int consumer_count(const std::string& queue) {
+  auto run = peer({"consumers", queue});
+  return run.status == 0 ? std::atoi(run.output.c_str()) : -1;
 }
 
 // Names no other test (or copy of the suite) uses.

@@ -16,6 +16,8 @@ A BODY of the form big:N is a JSON-RPC request {"id": "big", ...} of N bytes.
 A CORRID of the form hex:HEX is sent as those bytes; each printed line also
 gives the correlation id's bytes in hexadecimal ("correlation_id_hex").
   peer.py PORT count QUEUE        prints the count of messages waiting
+  peer.py PORT consumers QUEUE    prints the count of its consumers (0 when
+                                  there is no such queue)
 """
 import json
 import sys
@@ -103,6 +105,11 @@ def main(argv):
         ch.queue_declare(queue=argv[3], durable=True, arguments=arguments)
     elif cmd == "count":
         print(ch.queue_declare(queue=argv[3], passive=True).method.message_count)
+    elif cmd == "consumers":
+        try:
+            print(ch.queue_declare(queue=argv[3], passive=True).method.consumer_count)
+        except pika.exceptions.ChannelClosedByBroker:
+            print(0)
     conn.close()
 
 

@@ -1,0 +1,3 @@
+// The program that holds the test programs' precompiled header (see
+// ombrix_test_pch in modules.cmake); it is never run.
+int main() { return 0; }
