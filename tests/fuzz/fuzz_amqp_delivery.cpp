@@ -1,13 +1,15 @@
 // Fuzz target: a broker delivery as the AMQP daemon hands it on
-// (AmqpMqCallback: the "amqp_request" record on the daemon's queue), the
-// daemon's answer to it (answer_amqp_request) and the reply record back to
-// the AMQP daemon (mq_request).
+// (AmqpMqCallback: the "amqp_request" record on the daemon's queue, or for an
+// empty body its own refusal, refuse_amqp_request), the daemon's answer to it
+// (answer_amqp_request) and the reply record back to the AMQP daemon
+// (mq_request).
 //
 // Input: one byte each for the lengths of the correlation id and of the
 // reply-to (AMQP short strings: at most 255 bytes), those two, then the body.
 //
 // Promises: the record the daemon reads back carries the body, the
-// correlation id and the reply-to as delivered; the answer goes under that
+// correlation id and the reply-to as delivered (an empty request is answered
+// without a record); the answer goes under that
 // correlation id (the request's id when there was none) to the reply-to (the
 // publish queue when there was none); the reply record reads back as written.
 #include <cstdint>
@@ -42,16 +44,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(text + corrid_size + reply_to_size, size - 2 - corrid_size - reply_to_size);
   const std::string delivered = shown(body, corrid, reply_to);
 
-  // The daemon's side of its queue.
-  const std::string record_text = mq_vm_message_text(make_amqp_request_message(body, corrid, reply_to));
-  const mq_vm_message record = parse_mq_vm_message(record_text);
-  FUZZ_CHECK(record.kind == MqVmMessageKind::amqp_request, delivered + " -> " + record.error);
-  FUZZ_CHECK(record.message == body && record.corrid == corrid && record.reply_queue == reply_to,
-             delivered + " read back as " + shown(record.message, record.corrid, record.reply_queue));
-
   std::string why;
-  std::optional<AmqpReply> reply = answer_amqp_request(record.message, record.corrid, record.reply_queue,
-                                                       kPublishQueue, [] { return host_inventory{}; }, &why);
+  std::optional<AmqpReply> reply;
+  if (body.empty()) {
+    // An empty request goes to no record: the AMQP daemon answers it itself.
+    reply = refuse_amqp_request(body, corrid, reply_to, kPublishQueue, "The request is empty", &why);
+  } else {
+    // The daemon's side of its queue.
+    const std::string record_text = mq_vm_message_text(make_amqp_request_message(body, corrid, reply_to));
+    const mq_vm_message record = parse_mq_vm_message(record_text);
+    FUZZ_CHECK(record.kind == MqVmMessageKind::amqp_request, delivered + " -> " + record.error);
+    FUZZ_CHECK(record.message == body && record.corrid == corrid && record.reply_queue == reply_to,
+               delivered + " read back as " + shown(record.message, record.corrid, record.reply_queue));
+    reply = answer_amqp_request(record.message, record.corrid, record.reply_queue, kPublishQueue,
+                                [] { return host_inventory{}; }, &why);
+  }
   if (!reply) {
     // Only a request with nothing to answer under.
     FUZZ_CHECK(corrid.empty() && !why.empty(), delivered + ": " + why);
