@@ -13,12 +13,8 @@
 
 #include "sim/bhyve/checkpoint_layout.h"
 #include "sim/include/sim_fd.h"
+#include "sim/include/libnv_stand_in.h"
 #include "sim/include/sim_host.h"
-
-#ifndef LIBNV_PROTOTYPES
-#define LIBNV_PROTOTYPES
-#endif
-#include "sim/include/libnv.h"
 
 namespace bhyve_sim {
 namespace {

@@ -11,11 +11,12 @@
 
 #include <fmt/format.h>
 
+#include <vmmapi.h>
+
 #include "sim/include/sim_host.h"
 #include "sim/bhyve/checkpoint_image.h"
 #include "sim/bhyve/exit_status.h"
 #include "sim/include/vmm_sim_protocol.h"
-#include "sim/include/vmmapi.h"
 
 namespace bhyve_sim {
 namespace {

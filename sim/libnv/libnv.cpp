@@ -1,6 +1,6 @@
 // The C entry points of the libnv stand-in.
 #pragma GCC visibility push(default)
-#include "sim/include/libnv.h"
+#include "sim/include/libnv_stand_in.h"
 #pragma GCC visibility pop
 
 #include <cerrno>

@@ -1,5 +1,5 @@
 // The packed form of a libnv list (the format is described in
-// sim/include/libnv.h).
+// hostapi/libnv.h).
 #pragma once
 
 #include <cstddef>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/include/libnv.h"
+#include "sim/include/libnv_stand_in.h"
 
 namespace nv_sim {
 

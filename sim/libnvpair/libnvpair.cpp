@@ -1,6 +1,6 @@
 // The C entry points of the libnvpair stand-in.
 #pragma GCC visibility push(default)
-#include "sim/include/libnvpair.h"
+#include "sim/include/libnvpair_stand_in.h"
 #pragma GCC visibility pop
 
 #include <cerrno>

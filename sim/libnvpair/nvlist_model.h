@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/include/libnvpair.h"
+#include "sim/include/libnvpair_stand_in.h"
 
 struct libnvpair_nvpair {
   std::string name;

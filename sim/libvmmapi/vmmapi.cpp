@@ -4,7 +4,7 @@
 // Built twice: as libvmmapi.so.6, and with VMMAPI_BASIC defined as a library
 // that lacks the product's extensions (ping, vCPU classes, checkpoints and
 // live streams), for testing how the controller copes without them.
-#include "sim/include/vmmapi.h"
+#include <vmmapi.h>
 
 #include <sys/stat.h>
 

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "sim/include/libnvpair_stand_in.h"
 #include "sim/libzfs/handles.h"
 #include "sim/libzfs/names.h"
 

@@ -1,6 +1,6 @@
 #include "sim/libzfs/errors.h"
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 
 namespace zfs_sim {
 

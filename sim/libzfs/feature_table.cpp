@@ -1,7 +1,7 @@
 // The stand-in's pool feature table: the features it supports, then an
 // entry of zeros that ends the table.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <cstddef>

@@ -7,7 +7,8 @@
 #include <new>
 #include <string>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
+
 #include "sim/libzfs/errors.h"
 #include "sim/libzfs/state_file.h"
 #include "sim/libzfs/zfs_model.h"

@@ -1,12 +1,13 @@
 // The stand-in's entry points for clones, renames, dependents, mounting and
 // sharing, inheriting and user properties.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <utility>
 #include <vector>
 
+#include "sim/include/libnvpair_stand_in.h"
 #include "sim/libzfs/dataset_model.h"
 #include "sim/libzfs/entry_helpers.h"
 

@@ -1,7 +1,7 @@
 // The stand-in's entry points that read a pool: its configuration and
 // statistics, features, vdev names, and what a device's label tells.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <cstdlib>

@@ -2,11 +2,12 @@
 // attach, online, offline, clear, properties, mounting, export, the import
 // search and import.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <cstring>
 
+#include "sim/include/libnvpair_stand_in.h"
 #include "sim/libzfs/nvlist_json.h"
 #include "sim/libzfs/pool_calls.h"
 

@@ -1,6 +1,6 @@
 // The stand-in's pool entry points.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <cstdlib>

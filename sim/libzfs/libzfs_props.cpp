@@ -1,7 +1,7 @@
 // The stand-in's property tables, feature table and configuration
 // operations: entry points that need no model.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <cstring>

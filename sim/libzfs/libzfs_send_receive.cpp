@@ -1,7 +1,7 @@
 // The stand-in's send and receive entry points: streams of send_stream.h
 // through a file descriptor.
 #pragma GCC visibility push(default)
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 #pragma GCC visibility pop
 
 #include <unistd.h>

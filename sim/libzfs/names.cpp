@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 
 namespace zfs_sim {
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "sim/include/libnvpair_stand_in.h"
 #include "sim/libnvpair/nvlist_model.h"
 
 namespace zfs_sim {

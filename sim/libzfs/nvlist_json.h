@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 
 namespace zfs_sim {
 

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <random>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
+
 #include "sim/libzfs/dataset_model.h"
 #include "sim/libzfs/labels.h"
 #include "sim/libzfs/names.h"

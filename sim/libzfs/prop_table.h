@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 
 namespace zfs_sim {
 

@@ -9,7 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
+
 #include "sim/libzfs/errors.h"
 #include "sim/libzfs/prop_table.h"
 

@@ -8,7 +8,8 @@
 #include <map>
 #include <random>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
+
 #include "sim/libzfs/dataset_model.h"
 #include "sim/libzfs/names.h"
 

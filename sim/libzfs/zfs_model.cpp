@@ -9,7 +9,8 @@
 #include <filesystem>
 #include <random>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
+
 #include "sim/libzfs/names.h"
 
 namespace zfs_sim {

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
+
 #include "sim/libzfs/dataset_model.h"
 #include "sim/libzfs/names.h"
 #include "sim/libzfs/snapshot_model.h"

@@ -9,7 +9,7 @@
 // and type: ask nvlist_exists_* first for anything read from outside.
 #pragma once
 
-#include "sim/include/libnv.h"
+#include <libnv.h>
 
 namespace libnv {
 

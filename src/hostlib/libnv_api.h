@@ -4,8 +4,9 @@
 
 #include <string>
 
+#include <libnv.h>
+
 #include "hostlib/host_library.h"
-#include "sim/include/libnv.h"
 
 class libnv_api {
  public:

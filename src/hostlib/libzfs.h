@@ -5,7 +5,7 @@
 // nothing, and zfeature_is_supported answers true.
 #pragma once
 
-#include "sim/include/libzfs.h"
+#include <libzfs.h>
 
 namespace libzfs {
 

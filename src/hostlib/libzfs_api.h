@@ -4,8 +4,9 @@
 
 #include <string>
 
+#include <libzfs.h>
+
 #include "hostlib/host_library.h"
-#include "sim/include/libzfs.h"
 
 class libzfs_api {
  public:

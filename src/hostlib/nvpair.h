@@ -5,7 +5,7 @@
 // nothing.
 #pragma once
 
-#include "sim/include/libnvpair.h"
+#include <libnvpair.h>
 
 namespace nvpair {
 

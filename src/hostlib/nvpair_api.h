@@ -4,8 +4,9 @@
 
 #include <string>
 
+#include <libnvpair.h>
+
 #include "hostlib/host_library.h"
-#include "sim/include/libnvpair.h"
 
 class nvpair_api {
  public:

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/include/vmmapi.h"
+#include <vmmapi.h>
 
 class VmmapiLibrary;
 

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <vmmapi.h>
+
 #include "hostlib/shared_library.h"
-#include "sim/include/vmmapi.h"
 
 // The entry points; null when the library lacks one (or did not load).
 struct VmmapiFunctions {

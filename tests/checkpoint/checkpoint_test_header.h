@@ -18,7 +18,7 @@
 
 namespace checkpoint_test {
 
-// A name/value list in libnv's packed form (see sim/include/libnv.h).
+// A name/value list in libnv's packed form (see hostapi/libnv.h).
 class PackedList {
  public:
   enum Type : uint8_t { boolean = 1, number_type = 2, string_type = 3, list_type = 4, binary = 5 };

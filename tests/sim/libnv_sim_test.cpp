@@ -1,6 +1,5 @@
 // The libnv stand-in: packing, strict unpacking, and the getters.
-#define LIBNV_PROTOTYPES
-#include "sim/include/libnv.h"
+#include "sim/include/libnv_stand_in.h"
 
 #include <gtest/gtest.h>
 

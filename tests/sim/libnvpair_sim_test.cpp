@@ -1,6 +1,5 @@
 // The libnvpair stand-in: members, copies, error codes.
-#define LIBNVPAIR_PROTOTYPES
-#include "sim/include/libnvpair.h"
+#include "sim/include/libnvpair_stand_in.h"
 
 #include <gtest/gtest.h>
 

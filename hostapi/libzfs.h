@@ -1,8 +1,11 @@
 /*
  * libzfs: the OpenZFS management library, as this system uses it.
  *
- * Shared by the controller's run-time binding (src/hostlib) and the stand-in
- * library (sim/libzfs). As for libnvpair (see sim/include/libnvpair.h), the
+ * The controller's contract with the host's libzfs (included as <libzfs.h>;
+ * used only where the host has no header of that name). The controller's
+ * run-time binding (src/hostlib) and the storage library are built on it and
+ * the stand-in library (sim/libzfs) implements it. As for libnvpair (see
+ * <libnvpair.h>), the
  * header gives a function-pointer type libzfs_<name>_fn for every entry point
  * the controller resolves, from the list LIBZFS_ENTRY_POINTS, and the types
  * of the data objects it resolves from LIBZFS_DATA_OBJECTS; code that links
@@ -16,13 +19,13 @@
  * zfs_open, zpool_open and the iterators are owned by the caller, who closes
  * them; texts and lists returned by accessors stay owned by the handle.
  */
-#ifndef OMBRIX_SIM_LIBZFS_H
-#define OMBRIX_SIM_LIBZFS_H
+#ifndef OMBRIX_HOSTAPI_LIBZFS_H
+#define OMBRIX_HOSTAPI_LIBZFS_H
 
 #if defined(LIBZFS_PROTOTYPES) && !defined(LIBNVPAIR_PROTOTYPES)
 #define LIBNVPAIR_PROTOTYPES
 #endif
-#include "sim/include/libnvpair.h"
+#include <libnvpair.h>
 
 #include <stddef.h>
 #include <stdint.h>
@@ -545,4 +548,4 @@ extern const pool_config_ops_t libzfs_config_ops;
 }
 #endif
 
-#endif /* OMBRIX_SIM_LIBZFS_H */
+#endif /* OMBRIX_HOSTAPI_LIBZFS_H */

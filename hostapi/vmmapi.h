@@ -1,6 +1,8 @@
 /*
  * libvmmapi: the hypervisor's user-space library, as far as the controller
- * uses it. The controller resolves these entry points at run time
+ * uses it: the controller's contract with the host's libvmmapi (included as
+ * <vmmapi.h>; used only where the host has no header of that name). The
+ * controller resolves these entry points at run time
  * ("/usr/lib/libvmmapi.so.6"); the stand-in library in sim/libvmmapi exports
  * them and reaches the stand-in hypervisor through the VM's node under
  * /dev/vmm.
@@ -9,8 +11,8 @@
  * and -1 with errno set on failure; functions returning a pointer give NULL
  * with errno set on failure.
  */
-#ifndef OMBRIX_SIM_VMMAPI_H
-#define OMBRIX_SIM_VMMAPI_H
+#ifndef OMBRIX_HOSTAPI_VMMAPI_H
+#define OMBRIX_HOSTAPI_VMMAPI_H
 
 #include <stdint.h>
 
@@ -82,4 +84,4 @@ const char *vm_get_stat_desc(struct vmctx *ctx, int index);
 }
 #endif
 
-#endif /* OMBRIX_SIM_VMMAPI_H */
+#endif /* OMBRIX_HOSTAPI_VMMAPI_H */

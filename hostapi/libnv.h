@@ -2,8 +2,10 @@
  * libnv: FreeBSD's name/value lists, as this system uses them (the packed
  * list in a checkpoint image's header).
  *
- * Shared by the controller's run-time binding (src/hostlib) and the stand-in
- * library (sim/libnv). As for libnvpair (see sim/include/libnvpair.h), the
+ * The controller's contract with the host's libnv (included as <libnv.h>;
+ * used only where the host has no header of that name). The controller's
+ * run-time binding (src/hostlib) is built on it and the stand-in library
+ * (sim/libnv) implements it. As for libnvpair (see <libnvpair.h>), the
  * header gives a function-pointer type libnv_<name>_fn for every entry point
  * the controller resolves, from the list LIBNV_ENTRY_POINTS, because libnv
  * and libnvpair export functions of the same names. The list type is
@@ -37,8 +39,8 @@
  * flags holds NV_FLAG_NO_UNIQUE or 0; a list without it must not repeat a
  * name. Members keep their order.
  */
-#ifndef OMBRIX_SIM_LIBNV_H
-#define OMBRIX_SIM_LIBNV_H
+#ifndef OMBRIX_HOSTAPI_LIBNV_H
+#define OMBRIX_HOSTAPI_LIBNV_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -66,32 +68,6 @@ typedef struct libnv_nvlist libnv_nvlist_t;
   X(bool, nvlist_exists_string, (const libnv_nvlist_t* nvl, const char* name), (nvl, name))     \
   X(void, nvlist_destroy, (libnv_nvlist_t * nvl), (nvl))
 
-/* Further functions of the stand-in, for stand-in programs that write lists
- * (the hypervisor stand-in's checkpoint images). */
-#define LIBNV_STAND_IN_EXTRAS(X)                                                                 \
-  X(libnv_nvlist_t*, nvlist_create, (int flags), (flags))                                       \
-  X(int, nvlist_error, (const libnv_nvlist_t* nvl), (nvl))                                      \
-  X(bool, nvlist_empty, (const libnv_nvlist_t* nvl), (nvl))                                     \
-  X(bool, nvlist_exists, (const libnv_nvlist_t* nvl, const char* name), (nvl, name))            \
-  X(bool, nvlist_exists_bool, (const libnv_nvlist_t* nvl, const char* name), (nvl, name))       \
-  X(bool, nvlist_exists_binary, (const libnv_nvlist_t* nvl, const char* name), (nvl, name))     \
-  X(void, nvlist_add_bool, (libnv_nvlist_t * nvl, const char* name, bool value),                \
-    (nvl, name, value))                                                                          \
-  X(void, nvlist_add_number, (libnv_nvlist_t * nvl, const char* name, uint64_t value),          \
-    (nvl, name, value))                                                                          \
-  X(void, nvlist_add_string, (libnv_nvlist_t * nvl, const char* name, const char* value),       \
-    (nvl, name, value))                                                                          \
-  X(void, nvlist_add_nvlist, (libnv_nvlist_t * nvl, const char* name,                           \
-                              const libnv_nvlist_t* value),                                      \
-    (nvl, name, value))                                                                          \
-  X(void, nvlist_add_binary, (libnv_nvlist_t * nvl, const char* name, const void* value,        \
-                              size_t size),                                                      \
-    (nvl, name, value, size))                                                                    \
-  X(bool, nvlist_get_bool, (const libnv_nvlist_t* nvl, const char* name), (nvl, name))          \
-  X(const void*, nvlist_get_binary, (const libnv_nvlist_t* nvl, const char* name, size_t* sizep), \
-    (nvl, name, sizep))                                                                          \
-  X(void*, nvlist_pack, (const libnv_nvlist_t* nvl, size_t* sizep), (nvl, sizep))
-
 #define LIBNV_FN_TYPEDEF(result, name, params, args) typedef result(*libnv_##name##_fn) params;
 LIBNV_ENTRY_POINTS(LIBNV_FN_TYPEDEF)
 #undef LIBNV_FN_TYPEDEF
@@ -99,7 +75,6 @@ LIBNV_ENTRY_POINTS(LIBNV_FN_TYPEDEF)
 #ifdef LIBNV_PROTOTYPES
 #define LIBNV_PROTOTYPE(result, name, params, args) result name params;
 LIBNV_ENTRY_POINTS(LIBNV_PROTOTYPE)
-LIBNV_STAND_IN_EXTRAS(LIBNV_PROTOTYPE)
 #undef LIBNV_PROTOTYPE
 #endif
 
@@ -107,4 +82,4 @@ LIBNV_STAND_IN_EXTRAS(LIBNV_PROTOTYPE)
 }
 #endif
 
-#endif /* OMBRIX_SIM_LIBNV_H */
+#endif /* OMBRIX_HOSTAPI_LIBNV_H */

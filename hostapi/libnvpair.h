@@ -1,21 +1,22 @@
 /*
  * libnvpair: the name/value lists of OpenZFS, as this system uses them.
  *
- * Shared by the controller's run-time binding (src/hostlib) and the stand-in
- * library (sim/libnvpair). The controller never links the library: it opens
- * it at run time and resolves each entry point by name, so this header gives,
- * for every entry point, a function-pointer type libnvpair_<name>_fn built
- * from one list, LIBNVPAIR_ENTRY_POINTS.
+ * The controller's contract with the host's libnvpair (included as
+ * <libnvpair.h>; used only where the host has no header of that name). The
+ * controller's run-time binding (src/hostlib) is built on it and the stand-in
+ * library (sim/libnvpair) implements it. The controller never links the
+ * library: it opens it at run time and resolves each entry point by name, so
+ * this header gives, for every entry point, a function-pointer type
+ * libnvpair_<name>_fn built from one list, LIBNVPAIR_ENTRY_POINTS.
  *
- * Why no prototypes by default: FreeBSD's libnv (sim/include/libnv.h) exports
+ * Why no prototypes by default: FreeBSD's libnv (<libnv.h>) exports
  * functions of the same names (nvlist_add_string, nvlist_exists, ...) with
  * other signatures. The two libraries are opened separately and resolved per
  * library, so the clash is harmless at run time, but one translation unit
- * could not declare both sets. Code that links the stand-in directly (the
- * stand-in itself, the libzfs stand-in, stand-in programs) defines
- * LIBNVPAIR_PROTOTYPES before including this header and gets the C prototypes
- * of the entry points and of the stand-in's extra functions; such a unit must
- * not also ask for libnv's prototypes.
+ * could not declare both sets. Code that links the library directly (the
+ * stand-ins) defines LIBNVPAIR_PROTOTYPES before including this header and
+ * gets the C prototypes of the entry points; such a unit must not also ask
+ * for libnv's prototypes.
  *
  * Results: the add and lookup calls return 0 or an errno value: 12 (ENOMEM)
  * when memory runs out, 22 (EINVAL) for a null list, a null or empty name or
@@ -24,8 +25,8 @@
  * arrays are copied. The "f" forms stop the process (abort) when the call
  * fails or the member is missing.
  */
-#ifndef OMBRIX_SIM_LIBNVPAIR_H
-#define OMBRIX_SIM_LIBNVPAIR_H
+#ifndef OMBRIX_HOSTAPI_LIBNVPAIR_H
+#define OMBRIX_HOSTAPI_LIBNVPAIR_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -91,23 +92,6 @@ typedef enum {
   X(const char*, nvpair_name, (const nvpair_t* nvp), (nvp))                                     \
   X(int, nvpair_value_nvlist, (nvpair_t * nvp, nvlist_t** val), (nvp, val))
 
-/* Further functions of the stand-in, for the libzfs stand-in and stand-in
- * programs that link it; the controller does not use them. */
-#define LIBNVPAIR_STAND_IN_EXTRAS(X)                                                             \
-  X(int, nvlist_add_boolean, (nvlist_t * nvl, const char* name), (nvl, name))                   \
-  X(int, nvlist_add_nvlist, (nvlist_t * nvl, const char* name, const nvlist_t* val),            \
-    (nvl, name, val))                                                                            \
-  X(int, nvlist_add_uint64_array,                                                                \
-    (nvlist_t * nvl, const char* name, const uint64_t* val, uint_t nelem), (nvl, name, val, nelem)) \
-  X(int, nvlist_lookup_uint32, (const nvlist_t* nvl, const char* name, uint32_t* val),           \
-    (nvl, name, val))                                                                            \
-  X(boolean_t, nvlist_exists, (const nvlist_t* nvl, const char* name), (nvl, name))             \
-  X(int, nvlist_dup, (const nvlist_t* nvl, nvlist_t** nvlp, int kmflag), (nvl, nvlp, kmflag))   \
-  X(data_type_t, nvpair_type, (const nvpair_t* nvp), (nvp))                                     \
-  X(int, nvpair_value_uint64, (const nvpair_t* nvp, uint64_t* val), (nvp, val))                 \
-  X(int, nvpair_value_uint32, (const nvpair_t* nvp, uint32_t* val), (nvp, val))                 \
-  X(int, nvpair_value_string, (const nvpair_t* nvp, const char** val), (nvp, val))
-
 #define LIBNVPAIR_FN_TYPEDEF(result, name, params, args) typedef result(*libnvpair_##name##_fn) params;
 LIBNVPAIR_ENTRY_POINTS(LIBNVPAIR_FN_TYPEDEF)
 #undef LIBNVPAIR_FN_TYPEDEF
@@ -115,7 +99,6 @@ LIBNVPAIR_ENTRY_POINTS(LIBNVPAIR_FN_TYPEDEF)
 #ifdef LIBNVPAIR_PROTOTYPES
 #define LIBNVPAIR_PROTOTYPE(result, name, params, args) result name params;
 LIBNVPAIR_ENTRY_POINTS(LIBNVPAIR_PROTOTYPE)
-LIBNVPAIR_STAND_IN_EXTRAS(LIBNVPAIR_PROTOTYPE)
 #undef LIBNVPAIR_PROTOTYPE
 #endif
 
@@ -123,4 +106,4 @@ LIBNVPAIR_STAND_IN_EXTRAS(LIBNVPAIR_PROTOTYPE)
 }
 #endif
 
-#endif /* OMBRIX_SIM_LIBNVPAIR_H */
+#endif /* OMBRIX_HOSTAPI_LIBNVPAIR_H */
