@@ -22,21 +22,40 @@ function(ombrix_tests name)
   endif()
   add_executable(${name}_tests ${sources})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  ombrix_test_program(${name}_tests ${ARG_DEPS})
+  target_compile_definitions(${name}_tests PRIVATE
+    OMBRIX_BUILD_DIR="${CMAKE_BINARY_DIR}" OMBRIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30 DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT 120 ${ARG_PROPERTIES})
+endfunction()
+
+# ombrix_test_program(TARGET <libraries it links...>)
+# How every test program is compiled: unoptimised whatever the build type
+# (the product, the stand-ins and the benchmarks keep it), its files compiled
+# together in batches (unity build), and with OMBRIX_PCH the precompiled
+# header of the third-party headers.
+function(ombrix_test_program target)
+  target_compile_options(${target} PRIVATE ${OMBRIX_TEST_COMPILE_OPTIONS})
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ${OMBRIX_UNITY}
+    UNITY_BUILD_BATCH_SIZE ${OMBRIX_UNITY_BATCH})
   if(OMBRIX_PCH)
     # The header must be made with the same predefined macros: OpenMP's
     # programs take the one made with -fopenmp.
-    ombrix_links_openmp(openmp ${ARG_DEPS})
+    ombrix_links_openmp(openmp ${ARGN})
     if(openmp)
-      target_precompile_headers(${name}_tests REUSE_FROM ombrix_test_pch_openmp)
+      target_precompile_headers(${target} REUSE_FROM ombrix_test_pch_openmp)
     else()
-      target_precompile_headers(${name}_tests REUSE_FROM ombrix_test_pch)
+      target_precompile_headers(${target} REUSE_FROM ombrix_test_pch)
     endif()
   endif()
-  target_compile_definitions(${name}_tests PRIVATE
-    OMBRIX_BUILD_DIR="${CMAKE_BINARY_DIR}" OMBRIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30
-    PROPERTIES TIMEOUT 120 ${ARG_PROPERTIES})
 endfunction()
+
+# The options every test program is compiled with (after the build type's).
+set(OMBRIX_TEST_COMPILE_OPTIONS -O0)
+# On by default, so that two test files that clash when compiled together
+# show it in every build, not only in the test command's.
+option(OMBRIX_UNITY "Compile each test program's files together in batches" ON)
+set(OMBRIX_UNITY_BATCH 8 CACHE STRING "Files of a test program compiled together")
 
 # ombrix_test_pch()
 # The targets whose precompiled header the test programs reuse (OMBRIX_PCH):
@@ -45,6 +64,7 @@ endfunction()
 function(ombrix_test_pch)
   foreach(pch ombrix_test_pch ombrix_test_pch_openmp)
     add_executable(${pch} ${PROJECT_SOURCE_DIR}/cmake/test_pch_main.cpp)
+    target_compile_options(${pch} PRIVATE ${OMBRIX_TEST_COMPILE_OPTIONS})
     target_link_libraries(${pch} PRIVATE GTest::gtest nlohmann_json::nlohmann_json spdlog::spdlog fmt::fmt)
     target_precompile_headers(${pch} PRIVATE
       <gtest/gtest.h> <nlohmann/json.hpp> <spdlog/spdlog.h> <fmt/format.h>

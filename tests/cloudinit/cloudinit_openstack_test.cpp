@@ -22,7 +22,7 @@ json openstack_record() {
               {"Administrator", {{"password", "S3cret!"}}}}}}}};
 }
 
-Cloudinit generated(const json& record) {
+Cloudinit openstack_generated(const json& record) {
   Cloudinit ci("vm7");
   ci.from_item(record.dump());
   return ci;
@@ -54,12 +54,12 @@ TEST(CloudinitOpenStack, MetaDataNamesHostKmsAndAdministratorPassword) {
   record["guest"]["hostname"] = "web-1";
   record["guest"]["users"].erase("Administrator");  // "administrator" does not match
   record["guest"].erase("kms_host");
-  EXPECT_EQ(parsed(generated(record).meta_data()),
+  EXPECT_EQ(parsed(openstack_generated(record).meta_data()),
             (json{{"hostname", "web-1"}, {"kms_host", ""}, {"meta", {{"admin_pass", ""}}}, {"uuid", uuid}}));
 }
 
 TEST(CloudinitOpenStack, WithoutPortsNetworkDataStaysAsItWas) {
-  Cloudinit ci = generated(openstack_record());
+  Cloudinit ci = openstack_generated(openstack_record());
   EXPECT_FALSE(ci.meta_data().empty());
   EXPECT_TRUE(ci.network_config().empty());
 
@@ -90,7 +90,7 @@ TEST(CloudinitOpenStack, NetworksAndLinksPerPort) {
        {"ipv4", json::array({{{"address", "10.1.0.5"}, {"gateway", "10.1.0.1"}, {"netmask", "255.0.0.0"}}})},
        {"ipv6", json::array({{{"address", "fd01::5/64"}, {"gateway", "fd01::1"}}})}},
   });
-  Cloudinit ci = generated(record);
+  Cloudinit ci = openstack_generated(record);
   json doc = parsed(ci.network_config());
   const json dns = json::array({{{"address", "10.0.0.1"}, {"type", "dns"}}, {{"address", "10.0.0.2"}, {"type", "dns"}}});
 
@@ -135,7 +135,7 @@ TEST(CloudinitOpenStack, LinkNamesAndFirstPortsBySlot) {
     record["network_ports"] = json::array(
         {{{"slot", c.slot},
           {"ipv4", json::array({{{"address", "10.0.0.5"}, {"gateway", "10.0.0.1"}, {"netmask", "255.0.0.0"}}})}}});
-    json doc = parsed(generated(record).network_config());
+    json doc = parsed(openstack_generated(record).network_config());
     EXPECT_EQ(doc["links"][0]["id"], c.link);
     EXPECT_EQ(doc["networks"][0]["link"], c.link);
     EXPECT_EQ(doc["networks"][0].contains("routes"), c.routed);
@@ -146,7 +146,7 @@ TEST(CloudinitOpenStack, NoNameServersGiveNoDnsServices) {
   json record = openstack_record();
   record["guest"].erase("resolver");
   record["network_ports"] = json::array({{{"ipv4", json::array({{{"address", "10.0.0.5"}}})}}});
-  json doc = parsed(generated(record).network_config());
+  json doc = parsed(openstack_generated(record).network_config());
   EXPECT_EQ(doc["networks"][0]["services"], json::array());
   EXPECT_EQ(doc["services"], json::array());
 }

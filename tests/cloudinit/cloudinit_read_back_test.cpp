@@ -20,7 +20,7 @@ namespace {
 using cloudinit_test::read_back;
 using nlohmann::json;
 
-Cloudinit generated(const json& record) {
+Cloudinit read_back_generated(const json& record) {
   Cloudinit ci("vm7");
   ci.from_item(record.dump());
   return ci;
@@ -67,7 +67,7 @@ TEST(CloudinitReadBack, NoCloudTextsStayTexts) {
 
   std::vector<std::string> documents;
   for (size_t i = 0; i < values.size(); ++i) {
-    Cloudinit ci = generated(record_with_texts(values[i]));
+    Cloudinit ci = read_back_generated(record_with_texts(values[i]));
     documents.insert(documents.end(), {ci.meta_data(), ci.user_data(), ci.network_config()});
     const std::string& v = values[i];
     EXPECT_TRUE(ci.meta_data().ends_with("\nlocal-hostname: " + (i < quoted ? '"' + v + '"' : v)))
@@ -139,7 +139,7 @@ TEST(CloudinitReadBack, PortWithoutNetworkGetsNoRoute) {
 // SHA-1 UUID of the VM id, worked out here by Python for "vm7");
 // network_data.json lists each name server as a service of its own.
 TEST(CloudinitReadBack, ConfigDrive) {
-  Cloudinit ci = generated({{"id", "vm7"},
+  Cloudinit ci = read_back_generated({{"id", "vm7"},
                             {"os_type", 7},
                             {"guest",
                              {{"hostname", "2024"},

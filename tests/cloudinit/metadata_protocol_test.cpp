@@ -16,7 +16,7 @@ namespace {
 
 using nlohmann::json;
 
-json sample_record() {
+json protocol_record() {
   return json::parse(R"({
     "id": "vm1", "root_dataset_name": "z05/vm1",
     "guest": {
@@ -30,7 +30,7 @@ json sample_record() {
   })");
 }
 
-Cloudinit negotiated(const json& record = sample_record()) {
+Cloudinit negotiated(const json& record = protocol_record()) {
   Cloudinit ci("vm1");
   ci.from_item(record.dump());
   auto [tag, response] = ci.handle_request("NEGOTIATE V2");
@@ -68,7 +68,7 @@ std::string value_of(Cloudinit& ci, const std::string& key) {
 
 TEST(MetadataProtocol, Negotiation) {
   Cloudinit ci("vm1");
-  ci.from_item(sample_record().dump());
+  ci.from_item(protocol_record().dump());
   EXPECT_EQ(ci.handle_request("NEGOTIATE V2 please").second, "V2_OK");
   EXPECT_TRUE(ci.metadata().is_object());
   auto [tag, response] = ci.handle_request("NEGOTIATE V1");
@@ -120,7 +120,7 @@ TEST(MetadataProtocol, GetOfWhatIsNotThereAnswersNotFound) {
 
 TEST(MetadataProtocol, BeforeNegotiationNothingIsFound) {
   Cloudinit ci("vm1");
-  ci.from_item(sample_record().dump());
+  ci.from_item(protocol_record().dump());
   EXPECT_EQ(ask(ci, "GET", "hostname").body.word, "NOTFOUND");
   Answer keys = ask(ci, "KEYS", "");
   EXPECT_EQ(keys.tag, "");
@@ -134,7 +134,7 @@ TEST(MetadataProtocol, KeysListsTheWholeDocumentsOnOffer) {
   EXPECT_EQ(keys.body.word, "SUCCESS");
   EXPECT_EQ(keys.body.argument, "root_authorized_keys\n");
 
-  json no_keys = sample_record();
+  json no_keys = protocol_record();
   no_keys["guest"]["users"] = json::object();
   Cloudinit bare = negotiated(no_keys);
   EXPECT_EQ(ask(bare, "KEYS", "").body.argument, "\n");
@@ -181,7 +181,7 @@ TEST(MetadataProtocol, MalformedRequestsAreInvalidCommands) {
 }
 
 TEST(MetadataProtocol, AnswersCarryArbitraryBytes) {
-  json record = sample_record();
+  json record = protocol_record();
   record["guest"]["hostname"] = "h\xc3\xa9 with blanks\nand a line";
   Cloudinit ci = negotiated(record);
   EXPECT_EQ(value_of(ci, "hostname"), "h\xc3\xa9 with blanks\nand a line");

@@ -11,7 +11,7 @@ TEST(PoolHistoryLine, ProgramVerbAndWhatWithNothingElse) {
             "ombrix-vm rename fs tank/a => tank/b");
   EXPECT_EQ(pool_history_line(clone_vol, "tank/c" + std::string(clone_separator) + "tank/v@s"),
             "ombrix-vm clone  vol tank/c <== tank/v@s");
-  EXPECT_EQ(pool_history_line(export_pool, "tank (force)"), "ombrix-vm export pool: tank (force)");
+  EXPECT_EQ(pool_history_line(history_verb::export_pool, "tank (force)"), "ombrix-vm export pool: tank (force)");
 }
 
 }  // namespace
