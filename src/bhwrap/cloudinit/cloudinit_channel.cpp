@@ -209,9 +209,11 @@ void cloudinit_thread(Cloudinit cloudinit, std::string vm_id, std::string device
     ev_timer_stop(loop.get(), &ch.silence_timer);
     ev_io_stop(loop.get(), &ch.read_watcher);
     ev_idle_stop(loop.get(), &ch.idle_watcher);
-    send_guest_message(vm_id, kCloudinitSessionEnd);
     ch.device.reset();
+    // The session's end is the last word of this thread: the wrapper may end
+    // as soon as it is announced, and the logger with it.
     spdlog::info("CloudInit: VM_id={} thread finished", vm_id);
+    send_guest_message(vm_id, kCloudinitSessionEnd);
   } catch (const std::exception& e) {
     spdlog::error("### CloudInit: VM_id={} thread failed: {}", vm_id, e.what());
   } catch (...) {
