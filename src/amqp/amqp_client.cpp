@@ -37,6 +37,17 @@ std::string AmqpClient::cache_path() const {
   return platform::host_path("/var/db/") + name_ + "-amqp";
 }
 
+std::optional<std::string> AmqpClient::address_error(const std::string& address) {
+  try {
+    AmqpAddress parsed = AmqpAddress::parse(address);
+    spdlog::debug("AMQP address accepted: host '{}' port {} vhost '{}'", parsed.host, parsed.port,
+                  parsed.vhost);
+    return std::nullopt;
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
 void AmqpClient::apply_config(const std::string& address, const std::string& exchange,
                               const std::string& event_key, const std::string& publish_queue,
                               const std::string& cmd_queue, uint32_t heartbeats) {
@@ -47,13 +58,7 @@ void AmqpClient::apply_config(const std::string& address, const std::string& exc
   cmd_queue_ = cmd_queue;
   heartbeats_ = heartbeats;
   address_usable_ = true;
-  try {
-    AmqpAddress parsed = AmqpAddress::parse(address);
-    spdlog::debug("AMQP address accepted: host '{}' port {} vhost '{}'", parsed.host, parsed.port,
-                  parsed.vhost);
-  } catch (const std::exception& e) {
-    address_unusable(e.what());
-  }
+  if (auto error = address_error(address)) address_unusable(*error);
   std::error_code ec;
   std::string dir = platform::host_path("/var/db/");
   if (!std::filesystem::exists(dir, ec)) std::filesystem::create_directories(dir, ec);

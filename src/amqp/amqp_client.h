@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "amqp/amqp_pool_listing.h"
@@ -49,6 +50,9 @@ class AmqpClient {
   AmqpClient(const AmqpClient&) = delete;
   AmqpClient& operator=(const AmqpClient&) = delete;
 
+  // The text of the address parser's refusal of `address`, or nothing when
+  // the client can use it.
+  static std::optional<std::string> address_error(const std::string& address);
   void apply_config(const std::string& address, const std::string& exchange,
                     const std::string& event_key, const std::string& publish_queue,
                     const std::string& cmd_queue, uint32_t heartbeats);
