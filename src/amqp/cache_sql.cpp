@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "driver/base64.h"
 
@@ -58,6 +59,32 @@ class Statement {
   int rc_ = SQLITE_OK;
 };
 
+// Why the "publish" table is not the cache's own (its columns are not ID, an
+// integer primary key, MSGID, QUEUE and MESSAGE, in this order), or nothing.
+// Pushes to another table would fail for ever.
+std::optional<std::string> table_shape_error(sqlite3* db) {
+  Statement info(db, "PRAGMA table_info(publish);");
+  if (info.prepare_result() != SQLITE_OK)
+    return "table_info error: " + call_error(db, info.prepare_result());
+  static const char* const kColumns[] = {"ID", "MSGID", "QUEUE", "MESSAGE"};
+  std::string columns;
+  bool same = true;
+  size_t n = 0;
+  int rc;
+  while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+    std::string name = info.column_text(1);
+    columns += (n ? "," : "") + name;
+    if (n >= 4 || sqlite3_stricmp(name.c_str(), kColumns[n]) != 0) same = false;
+    if (n == 0 && (sqlite3_stricmp(info.column_text(2).c_str(), "INTEGER") != 0 ||
+                   sqlite3_column_int(info.get(), 5) != 1))
+      same = false;
+    ++n;
+  }
+  if (rc != SQLITE_DONE) return "table_info error: " + call_error(db, rc);
+  if (same && n == 4) return std::nullopt;
+  return "the publish table has other columns: " + columns;
+}
+
 }  // namespace
 
 AmqpCacheSQL::~AmqpCacheSQL() { close_db(); }
@@ -90,6 +117,10 @@ std::optional<std::string> AmqpCacheSQL::check_db() {
   if (exec(db_, kCreateTable, &error) != SQLITE_OK) {
     close_db();
     return "CREATE TABLE error: " + error;
+  }
+  if (auto shape = table_shape_error(db_)) {
+    close_db();
+    return *shape;
   }
   Statement check(db_, "PRAGMA quick_check(1);");
   if (check.prepare_result() != SQLITE_OK) {
@@ -195,6 +226,8 @@ PublishHead AmqpCacheSQL::head() {
       error_ = "cannot read the head of publish cache: " + call_error(db_, rc);
       return {};
     }
+    // The type before any reading converts the value.
+    const int type = sqlite3_column_type(select.get(), 2);
     PublishHead head;
     head.msgid = select.column_text(0);
     head.queue = select.column_text(1);
@@ -204,9 +237,12 @@ PublishHead AmqpCacheSQL::head() {
     } catch (const std::exception&) {
       bad = "the head record of publish cache is not valid base64";
     }
-    // Only a damaged row has no message at all (an empty message is stored as "").
-    if (sqlite3_column_type(select.get(), 2) == SQLITE_NULL)
+    // Only a damaged row has no message at all (an empty message is stored
+    // as ""), or a number for one. A blob holding base64 is read as its text.
+    if (type == SQLITE_NULL)
       bad = "the head record of publish cache has no message";
+    else if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+      bad = "the head record of publish cache has a number as its message";
     if (bad.empty() && (head.msgid.empty() || head.queue.empty()))
       bad = "the head record of publish cache has no message id or queue";
     if (bad.empty()) {

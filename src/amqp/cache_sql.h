@@ -2,11 +2,12 @@
 // "publish" with ID (insertion order), MSGID, QUEUE and MESSAGE (base64).
 //
 // A database that fails its check on open (not a database, corrupt, failed
-// quick_check) is removed and created again; the text then says how many bytes
-// of queued messages were lost. A push or pop that meets a corrupt database
-// does the same. A head record that cannot be decoded, or has no message id,
-// queue or message (NULL), is removed (and reported through take_error) so that it cannot block
-// the entries behind it.
+// quick_check, a "publish" table with other columns) is removed and created
+// again; the text then says how many bytes of queued messages were lost. A
+// push or pop that meets a corrupt database does the same. A head record that
+// cannot be decoded, has no message id, queue or message (NULL), or whose
+// message is a number, is removed (and reported through
+// take_error) so that it is never sent and cannot block the entries behind it.
 #pragma once
 
 #include <sqlite3.h>
