@@ -1,7 +1,5 @@
 #include "amqp/amqp_client.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -20,7 +18,12 @@ AmqpClient::AmqpClient(std::string name, struct ev_loop* loop, AmqpMsgCallback& 
   ev_timer_init(&reconnect_timer_, &AmqpClient::reconnect_cb, 0, 0);
   ev_timer_init(&recreate_timer_, &AmqpClient::recreate_cb, 0, 0);
   ev_idle_init(&resend_idle_, &AmqpClient::resend_cb);
-  reconnect_timer_.data = recreate_timer_.data = resend_idle_.data = this;
+  // The next entry goes out as soon as the previous commit has finished, not
+  // only once every record waiting on the daemon's queue has been cached:
+  // caching overlaps the broker's commit instead of delaying the next one.
+  ev_set_priority(&resend_idle_, EV_MAXPRI);
+  ev_prepare_init(&flush_prepare_, &AmqpClient::flush_cb);
+  reconnect_timer_.data = recreate_timer_.data = resend_idle_.data = flush_prepare_.data = this;
 }
 
 AmqpClient::~AmqpClient() {
@@ -31,10 +34,23 @@ AmqpClient::~AmqpClient() {
   ev_timer_stop(loop_, &reconnect_timer_);
   ev_timer_stop(loop_, &recreate_timer_);
   ev_idle_stop(loop_, &resend_idle_);
+  ev_prepare_stop(loop_, &flush_prepare_);
+  if (auto error = cache_->flush()) spdlog::error("### AMQP publish cache: {}", *error);
 }
 
 std::string AmqpClient::cache_path() const {
   return platform::host_path("/var/db/") + name_ + "-amqp";
+}
+
+std::optional<std::string> AmqpClient::address_error(const std::string& address) {
+  try {
+    AmqpAddress parsed = AmqpAddress::parse(address);
+    spdlog::debug("AMQP address accepted: host '{}' port {} vhost '{}'", parsed.host, parsed.port,
+                  parsed.vhost);
+    return std::nullopt;
+  } catch (const std::exception& e) {
+    return e.what();
+  }
 }
 
 void AmqpClient::apply_config(const std::string& address, const std::string& exchange,
@@ -47,13 +63,7 @@ void AmqpClient::apply_config(const std::string& address, const std::string& exc
   cmd_queue_ = cmd_queue;
   heartbeats_ = heartbeats;
   address_usable_ = true;
-  try {
-    AmqpAddress parsed = AmqpAddress::parse(address);
-    spdlog::debug("AMQP address accepted: host '{}' port {} vhost '{}'", parsed.host, parsed.port,
-                  parsed.vhost);
-  } catch (const std::exception& e) {
-    address_unusable(e.what());
-  }
+  if (auto error = address_error(address)) address_unusable(*error);
   std::error_code ec;
   std::string dir = platform::host_path("/var/db/");
   if (!std::filesystem::exists(dir, ec)) std::filesystem::create_directories(dir, ec);
@@ -154,7 +164,14 @@ void AmqpClient::publish_reply(const std::string& id, const std::string& message
   }
   if (auto error = cache_->push(id, message, reply_queue))
     spdlog::error("### AMQP {} publish cache: {}", id, *error);
+  ev_prepare_start(loop_, &flush_prepare_);
   kick_resend();
+}
+
+void AmqpClient::flush_cb(struct ev_loop* loop, ev_prepare* w, int) {
+  ev_prepare_stop(loop, w);
+  auto* self = static_cast<AmqpClient*>(w->data);
+  if (auto error = self->cache_->flush()) spdlog::error("### AMQP publish cache: {}", *error);
 }
 
 void AmqpClient::resend_cb(struct ev_loop*, ev_idle* w, int) {
@@ -166,11 +183,9 @@ void AmqpClient::resend_head() {
   if (!watcher_) return;
   PublishHead head = cache_->head();
   if (auto error = cache_->take_error()) spdlog::error("### AMQP publish cache: {}", *error);
-  if (head.busy) {
-    ::usleep(1000);
-    ev_idle_start(loop_, &resend_idle_);
-    return;
-  }
+  // One entry is in flight: its end (drop_head, or the next publish channel
+  // after requeue_head) starts the next step. No polling meanwhile.
+  if (head.busy) return;
   if (head.msgid.empty() || head.queue.empty()) return;
   if (!watcher_->send(std::move(head.msgid), std::move(head.message), std::move(head.queue)))
     cache_->release_head();

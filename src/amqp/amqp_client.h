@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "amqp/amqp_pool_listing.h"
@@ -49,6 +50,9 @@ class AmqpClient {
   AmqpClient(const AmqpClient&) = delete;
   AmqpClient& operator=(const AmqpClient&) = delete;
 
+  // The text of the address parser's refusal of `address`, or nothing when
+  // the client can use it.
+  static std::optional<std::string> address_error(const std::string& address);
   void apply_config(const std::string& address, const std::string& exchange,
                     const std::string& event_key, const std::string& publish_queue,
                     const std::string& cmd_queue, uint32_t heartbeats);
@@ -89,6 +93,7 @@ class AmqpClient {
   static void reconnect_cb(struct ev_loop*, ev_timer* w, int);
   static void recreate_cb(struct ev_loop*, ev_timer* w, int);
   static void resend_cb(struct ev_loop*, ev_idle* w, int);
+  static void flush_cb(struct ev_loop*, ev_prepare* w, int);
   void connect();
   void on_recreate_timer();
   void resend_head();
@@ -110,5 +115,9 @@ class AmqpClient {
   ev_timer recreate_timer_{};
   double recreate_delay_;
   ev_idle resend_idle_{};
+  // Brings what was pushed to disk before the loop waits again: one flush
+  // for every record taken from the daemon's queue in one pass, made while
+  // the broker commits the entry in flight.
+  ev_prepare flush_prepare_{};
   std::shared_ptr<AmqpWatcher> watcher_;
 };

@@ -376,9 +376,11 @@ void AmqpConnection::close(bool immediate) {
   if (!send_method(0, AMQP_CONNECTION_CLOSE_METHOD, &c)) return;
   state_ = State::closing;
   start_deadline();
-  // The channels are over from here on; their owners hear about it.
+  // The channels are over from here on. The client's own close is no
+  // channel error: their error handlers are not called, while a finalizer
+  // still learns that its request was never answered.
   auto channels = channels_;
-  for (auto& [id, core] : channels) core->abandon("connection is closing", true);
+  for (auto& [id, core] : channels) core->abandon("connection is closing", false);
 }
 
 void AmqpConnection::fail(const std::string& message, bool report) {

@@ -133,11 +133,17 @@ void AmqpWatcher::setup_consume_channel() {
 }
 
 void AmqpWatcher::declare_cmdqueue() {
-  if (!usable(consume_channel_)) return;
+  // Without the command queue's consumer no request is taken: the channels
+  // are made again.
+  auto unusable = [this] {
+    spdlog::error("AMQP::declare_cmdqueue() No usable consume channel.");
+    client_.schedule_channel_recreation();
+  };
+  if (!usable(consume_channel_)) return unusable();
   consume_channel_->declareQueue(cmd_queue_, true)
-      .onSuccess([this] {
+      .onSuccess([this, unusable] {
         spdlog::info("Queue    successfully declared: '{}'", cmd_queue_);
-        if (!usable(consume_channel_)) return;
+        if (!usable(consume_channel_)) return unusable();
         consume_channel_->bindQueue(exchange_, cmd_queue_, cmd_queue_)
             .onSuccess([this] {
               spdlog::debug("Queue '{}' successfully bound to '{}'", cmd_queue_, exchange_);
@@ -192,12 +198,12 @@ void AmqpWatcher::consume(const std::string& queue, const std::string& pool) {
   consume_channel_->consume(queue, tag, true)
       .onSuccess([this, queue, pool, tag, command_queue] {
         resubscribe_queues_.erase(queue);
+        if (channels_usable()) client_.reset_delay();
         if (command_queue) {
           spdlog::debug("Consume success. Tag: '{}'", tag);
           return;
         }
         spdlog::debug("Consume success. Pool: {} Tag: '{}'", pool, tag);
-        if (channels_usable()) client_.reset_delay();
         client_.on_event(pool, true);
       })
       .onMessage([this](const AmqpMessage& message) { on_message(message); })

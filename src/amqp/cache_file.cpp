@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "driver/base64.h"
@@ -62,8 +63,12 @@ std::optional<std::string> AmqpCacheFile::push(const std::string& msgid, const s
                                                const std::string& queue) {
   // A "|" or a line break would end the field or the line early: the entry
   // would be lost, or read back as another entry with another queue.
-  if (msgid.find_first_of("|\n") != std::string::npos || queue.find_first_of("|\n") != std::string::npos)
-    return "the message id or queue holds '|' or a line break, which the cache file cannot keep";
+  // A NUL would cut the line where it is read as text.
+  constexpr std::string_view kUnkept("|\n\0", 3);
+  if (msgid.find_first_of(kUnkept) != std::string::npos ||
+      queue.find_first_of(kUnkept) != std::string::npos)
+    return "the message id or queue holds '|', a line break or NUL, which the cache file cannot "
+           "keep";
   std::string line = msgid + "|" + queue + "|" + base64_encode(message) + "\n";
   SpinGuard guard(lock_);
   FILE* f = std::fopen(path_.c_str(), "a");
@@ -104,11 +109,17 @@ PublishHead AmqpCacheFile::head() {
     }
     // An unusable head would block every entry behind it: it is dropped.
     error_ = bad + " (msgid '" + head.msgid + "'); it is removed";
-    drop_first_line();
+    uint64_t left = 0;
+    if (!drop_first_line(&left)) {
+      // It stays first: taking it again would never end.
+      error_ = bad + " (msgid '" + head.msgid + "'); it cannot be removed: cannot rewrite '" +
+               path_ + "'";
+      return {};
+    }
   }
 }
 
-uint64_t AmqpCacheFile::drop_first_line() {
+bool AmqpCacheFile::drop_first_line(uint64_t* left) {
   std::vector<std::string> kept;
   bool dropped = false;
   // Lines that are not entries go with the head: they can never be sent, and
@@ -121,18 +132,19 @@ uint64_t AmqpCacheFile::drop_first_line() {
     }
     kept.push_back(std::move(line));
   }
-  if (!kept.empty()) {
-    if (!write_lines(path_, kept)) error_ = "cannot rewrite '" + path_ + "'";
-    return kept.size();
-  }
-  if (::unlink(path_.c_str()) != 0) write_lines(path_, {});
-  return 0;
+  *left = kept.size();
+  if (!kept.empty()) return write_lines(path_, kept);
+  if (::unlink(path_.c_str()) != 0) return write_lines(path_, {});
+  return true;
 }
 
 uint64_t AmqpCacheFile::pop() {
   SpinGuard guard(lock_);
   in_flight_ = false;
-  return drop_first_line();
+  uint64_t left = 0;
+  // Else the head stays and goes out again (at least once).
+  if (!drop_first_line(&left)) error_ = "cannot rewrite '" + path_ + "'";
+  return left;
 }
 
 void AmqpCacheFile::release_head() {

@@ -2,8 +2,9 @@
 // entry per line: msgid "|" queue "|" base64 message. The first well-formed
 // line is the head. The file is rewritten through ".tmp" and a rename, so a
 // crash leaves either the old or the new contents. A head line whose message
-// is not valid base64, or that has no msgid or queue, is dropped. A push whose
-// msgid or queue holds "|" or a line break is refused.
+// is not valid base64, or that has no msgid or queue, is dropped (head()
+// reports an error instead when the file cannot be rewritten). A push whose
+// msgid or queue holds "|", a line break or NUL is refused.
 #pragma once
 
 #include <string>
@@ -25,7 +26,9 @@ class AmqpCacheFile : public AmqpPublishCache {
   const std::string& file_path() const { return path_; }
 
  private:
-  uint64_t drop_first_line();
+  // Sets the count of entries behind the head; false when the file could not
+  // be rewritten (the head is still there).
+  bool drop_first_line(uint64_t* left);
 
   std::string path_;
   std::string error_;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "driver/base64.h"
 
@@ -58,9 +59,38 @@ class Statement {
   int rc_ = SQLITE_OK;
 };
 
+// Why the "publish" table is not the cache's own (its columns are not ID, an
+// integer primary key, MSGID, QUEUE and MESSAGE, in this order), or nothing.
+// Pushes to another table would fail for ever.
+std::optional<std::string> table_shape_error(sqlite3* db) {
+  Statement info(db, "PRAGMA table_info(publish);");
+  if (info.prepare_result() != SQLITE_OK)
+    return "table_info error: " + call_error(db, info.prepare_result());
+  static const char* const kColumns[] = {"ID", "MSGID", "QUEUE", "MESSAGE"};
+  std::string columns;
+  bool same = true;
+  size_t n = 0;
+  int rc;
+  while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+    std::string name = info.column_text(1);
+    columns += (n ? "," : "") + name;
+    if (n >= 4 || sqlite3_stricmp(name.c_str(), kColumns[n]) != 0) same = false;
+    if (n == 0 && (sqlite3_stricmp(info.column_text(2).c_str(), "INTEGER") != 0 ||
+                   sqlite3_column_int(info.get(), 5) != 1))
+      same = false;
+    ++n;
+  }
+  if (rc != SQLITE_DONE) return "table_info error: " + call_error(db, rc);
+  if (same && n == 4) return std::nullopt;
+  return "the publish table has other columns: " + columns;
+}
+
 }  // namespace
 
-AmqpCacheSQL::~AmqpCacheSQL() { close_db(); }
+AmqpCacheSQL::~AmqpCacheSQL() {
+  flush();
+  close_db();
+}
 
 void AmqpCacheSQL::close_db() {
   if (db_) sqlite3_close_v2(db_);
@@ -84,12 +114,16 @@ std::optional<std::string> AmqpCacheSQL::check_db() {
   // than taken for a failure.
   sqlite3_busy_timeout(db_, 2000);
   std::string error;
-  // A write-ahead log: one flush to disk per push or pop instead of three,
-  // with the same guarantee that a finished push survives a crash.
-  exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", &error);
+  // A write-ahead log, synchronised by flush() only: pushes reach the disk
+  // with one flush for several (see flush()), removals with the next one.
+  exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", &error);
   if (exec(db_, kCreateTable, &error) != SQLITE_OK) {
     close_db();
     return "CREATE TABLE error: " + error;
+  }
+  if (auto shape = table_shape_error(db_)) {
+    close_db();
+    return *shape;
   }
   Statement check(db_, "PRAGMA quick_check(1);");
   if (check.prepare_result() != SQLITE_OK) {
@@ -161,6 +195,7 @@ std::optional<std::string> AmqpCacheSQL::push(const std::string& msgid, const st
   if (!usable_) return not_usable_text();
   std::string error;
   int rc = insert(msgid, queue, base64, &error);
+  unflushed_ = true;
   if (rc == SQLITE_OK) return std::nullopt;
   if (!corrupt_code(rc)) return error;
   std::string recreated = recreate(error);
@@ -170,8 +205,30 @@ std::optional<std::string> AmqpCacheSQL::push(const std::string& msgid, const st
 }
 
 bool AmqpCacheSQL::delete_head(std::string* error, int* code) {
+  // The removal of a sent entry need not survive a power loss: losing it
+  // sends the entry once more, never loses one. It reaches the disk with the
+  // next flush (the log is written in order); a killed process loses nothing
+  // of it.
   *code = exec(db_, kDeleteHead, error);
   return *code == SQLITE_OK;
+}
+
+std::optional<std::string> AmqpCacheSQL::flush() {
+  SpinGuard guard(lock_);
+  if (!unflushed_ || !db_) return std::nullopt;
+  // The write-ahead log's own file; without one (another journal mode) every
+  // commit was synchronised already.
+  sqlite3_file* log = nullptr;
+  if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK || !log ||
+      !log->pMethods) {
+    unflushed_ = false;
+    return std::nullopt;
+  }
+  int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
+  if (rc != SQLITE_OK)
+    return "cannot flush publish cache '" + db_path() + "': " + sqlite3_errstr(rc);
+  unflushed_ = false;
+  return std::nullopt;
 }
 
 PublishHead AmqpCacheSQL::head() {
@@ -195,6 +252,8 @@ PublishHead AmqpCacheSQL::head() {
       error_ = "cannot read the head of publish cache: " + call_error(db_, rc);
       return {};
     }
+    // The type before any reading converts the value.
+    const int type = sqlite3_column_type(select.get(), 2);
     PublishHead head;
     head.msgid = select.column_text(0);
     head.queue = select.column_text(1);
@@ -204,9 +263,12 @@ PublishHead AmqpCacheSQL::head() {
     } catch (const std::exception&) {
       bad = "the head record of publish cache is not valid base64";
     }
-    // Only a damaged row has no message at all (an empty message is stored as "").
-    if (sqlite3_column_type(select.get(), 2) == SQLITE_NULL)
+    // Only a damaged row has no message at all (an empty message is stored
+    // as ""), or a number for one. A blob holding base64 is read as its text.
+    if (type == SQLITE_NULL)
       bad = "the head record of publish cache has no message";
+    else if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+      bad = "the head record of publish cache has a number as its message";
     if (bad.empty() && (head.msgid.empty() || head.queue.empty()))
       bad = "the head record of publish cache has no message id or queue";
     if (bad.empty()) {

@@ -2,11 +2,17 @@
 // "publish" with ID (insertion order), MSGID, QUEUE and MESSAGE (base64).
 //
 // A database that fails its check on open (not a database, corrupt, failed
-// quick_check) is removed and created again; the text then says how many bytes
-// of queued messages were lost. A push or pop that meets a corrupt database
-// does the same. A head record that cannot be decoded, or has no message id,
-// queue or message (NULL), is removed (and reported through take_error) so that it cannot block
-// the entries behind it.
+// quick_check, a "publish" table with other columns) is removed and created
+// again; the text then says how many bytes of queued messages were lost. A
+// push or pop that meets a corrupt database does the same. A head record that
+// cannot be decoded, has no message id, queue or message (NULL), or whose
+// message is a number, is removed (and reported through
+// take_error) so that it is never sent and cannot block the entries behind it.
+//
+// Every change is committed to the write-ahead log at once (a killed process
+// loses nothing); flush() brings the pushes to disk, one flush for all made
+// since the last one. Removals are not flushed: a removal lost to a power
+// failure sends its entry once more.
 #pragma once
 
 #include <sqlite3.h>
@@ -31,6 +37,7 @@ class AmqpCacheSQL : public AmqpPublishCache {
   void release_head() override;
   bool usable() override;
   std::optional<std::string> take_error() override;
+  std::optional<std::string> flush() override;
 
   std::string db_path() const { return path_ + ".db"; }
 
@@ -50,4 +57,5 @@ class AmqpCacheSQL : public AmqpPublishCache {
   std::string error_;
   SpinLock lock_;
   bool in_flight_ = false;
+  bool unflushed_ = false;  // pushed since the last flush
 };

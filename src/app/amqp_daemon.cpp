@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
 #include "amqp/amqp_request_reply.h"
@@ -82,8 +83,15 @@ void AmqpDaemon::on_sighup() {
   Config& config = Config::instance();
   config.load();
   set_log_level(config.effective_log_level());
-  if (!config.amqp_error.empty()) {
-    spdlog::error("### amqp:config: {}. The AMQP address is not applied", config.amqp_error);
+  // An address that the client cannot use is not applied: the working
+  // connection stays.
+  std::string refused = config.amqp_error;
+  if (refused.empty()) {
+    if (auto error = AmqpClient::address_error(config.amqp_url))
+      refused = fmt::format("bad AMQP host '{}' ({})", config.amqp_host, *error);
+  }
+  if (!refused.empty()) {
+    spdlog::error("### amqp:config: {}. The AMQP address is not applied", refused);
     return;
   }
   spdlog::info("## amqp:config: the configuration is read again");

@@ -4,11 +4,14 @@
 #include <ev.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 
 #include "amqp/amqp_client.h"
 #include "amqp/amqp_watcher.h"
@@ -225,6 +228,31 @@ TEST_F(AmqpClientBroker, ReloadWithANewAddressReconnectsThere) {
   // The connection runs through the relay now: without it, it is lost.
   relay.reset();
   ASSERT_TRUE(run_until(loop_, [&] { return !client_->watcher()->connection_open(); }));
+}
+
+// The client's own orderly close (each SIGHUP) is no channel error: nothing
+// is logged as one and no recreation is scheduled.
+TEST_F(AmqpClientBroker, AnOrderlyCloseLogsNoChannelErrorAndSchedulesNoRecreation) {
+  std::ostringstream log;
+  auto saved = spdlog::default_logger();
+  auto capture = std::make_shared<spdlog::logger>(
+      "test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log));
+  capture->set_level(spdlog::level::debug);
+  spdlog::set_default_logger(capture);
+  struct Restore {
+    std::shared_ptr<spdlog::logger> saved;
+    ~Restore() { spdlog::set_default_logger(saved); }
+  } restore{saved};
+
+  start();
+  ASSERT_TRUE(run_until(loop_, [&] {
+    return connected() && consumers().find(cmd_ + "\t" + cmd_ + "_tag") != std::string::npos;
+  }));
+  client_->reload();
+  ASSERT_TRUE(run_until(loop_, [&] { return !client_->watcher()->connection_open(); }));
+  ASSERT_TRUE(run_until(loop_, [&] { return connected(); }));
+  for (const char* text : {"channel error", "Consume error", "recreation scheduled"})
+    EXPECT_EQ(log.str().find(text), std::string::npos) << text << "\n" << log.str();
 }
 
 TEST_F(AmqpClientBroker, RefusedLoginAndBadAddressesAreSurvived) {

@@ -56,17 +56,25 @@ class AmqpService : public ::testing::Test {
     return nlohmann::json::parse(run.output);
   }
 
-  // Points the configuration at another broker port.
-  void set_port(int from, int to) {
+  // Replaces the configuration's line `from` with `to`.
+  void set_line(const std::string& from, const std::string& to) {
     std::string path = sandbox_.path("/usr/local/etc/ombrix-vm.config");
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
     std::string config = text.str();
-    std::string old_line = "Port = " + std::to_string(from) + "\n";
-    auto at = config.find(old_line);
-    ASSERT_NE(at, std::string::npos);
-    config.replace(at, old_line.size(), "Port = " + std::to_string(to) + "\n");
+    auto at = config.find(from + "\n");
+    ASSERT_NE(at, std::string::npos) << from;
+    config.replace(at, from.size(), to);
     std::ofstream(path) << config;
+  }
+  // Points the configuration at another broker port.
+  void set_port(int from, int to) {
+    set_line("Port = " + std::to_string(from), "Port = " + std::to_string(to));
+  }
+  std::string log() {
+    std::stringstream text;
+    text << std::ifstream(sandbox_.path("/var/log/ombrix-vm.log")).rdbuf();
+    return text.str();
   }
 
   Sandbox sandbox_{{"--pool", "z05", "--vms", "1"}};
@@ -126,6 +134,40 @@ TEST_F(AmqpService, SighupWithANewAddressReconnectsThere) {
   EXPECT_FALSE(eventually([&] {
     return rpc(R"({"id":"c","method":"host-inventory"})", "gone", 2).is_object();
   }, std::chrono::seconds(4)));
+}
+
+// A re-read address that the client cannot parse is not applied: the working
+// connection stays and requests go on being answered.
+TEST_F(AmqpService, SighupWithAnAddressTheClientRefusesKeepsTheConnection) {
+  ASSERT_EQ(sandbox_.ombrix({"start", "--daemon"}).status, 0);
+  ASSERT_TRUE(eventually([&] {
+    return amqp_test::ctl({"list_consumers", "queue_name"}).find(cmd_) != std::string::npos;
+  }, std::chrono::seconds(30)));
+  auto daemons = find_titled_processes(daemon_title);
+  ASSERT_EQ(daemons.size(), 1u);
+  std::string host = "Host = 127.0.0.1";
+  int n = 0;
+  for (const char* bad : {"[", "[::1]:99"}) {
+    SCOPED_TRACE(bad);
+    set_line(host, std::string("Host = ") + bad);
+    host = std::string("Host = ") + bad;
+    auto reread = [&] {
+      std::string text = log();
+      size_t count = 0;
+      for (size_t at = text.find("amqp:config:"); at != std::string::npos;
+           at = text.find("amqp:config:", at + 1))
+        ++count;
+      return count;
+    };
+    size_t before = reread();
+    ::kill(daemons[0], SIGHUP);
+    ASSERT_TRUE(eventually([&] { return reread() > before; }));
+    std::string corrid = "kept-" + std::to_string(++n);
+    auto reply = rpc(R"({"id":"k","method":"host-inventory"})", corrid, 15);
+    ASSERT_TRUE(reply.is_object());
+    EXPECT_EQ(reply["correlation_id"], corrid);
+    EXPECT_NE(log().find(fmt::format("### amqp:config: bad AMQP host '{}'", bad)), std::string::npos);
+  }
 }
 
 // A pool's queue is consumed while the pool is started: stopping and starting

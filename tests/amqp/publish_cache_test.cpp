@@ -107,6 +107,29 @@ TEST(PublishCacheSQL, CorruptDatabaseIsRecreated) {
   EXPECT_EQ(cache.head().msgid, "m");
 }
 
+TEST(PublishCacheSQL, ATableOfAnotherShapeIsRecreated) {
+  const char* const tables[] = {
+      "CREATE TABLE publish(ID INTEGER PRIMARY KEY AUTOINCREMENT,MSGID CHAR(32),QUEUE CHAR(32),"
+      "MESSAGE TEXT,EXTRA TEXT NOT NULL);",
+      "CREATE TABLE publish(ID INTEGER PRIMARY KEY AUTOINCREMENT,MSGID CHAR(32),MESSAGE TEXT);",
+      "CREATE TABLE publish(ID TEXT,MSGID CHAR(32),QUEUE CHAR(32),MESSAGE TEXT);",
+  };
+  for (const char* table : tables) {
+    SCOPED_TRACE(table);
+    test_support::TempRoot root(false);
+    std::string base = root.dir() + "/c";
+    shell_output("sqlite3 " + base + ".db '" + table + "'");
+    AmqpCacheSQL cache;
+    auto text = cache.open(base);
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("the publish table has other columns"), std::string::npos) << *text;
+    EXPECT_NE(text->find("B of queued publications are lost"), std::string::npos) << *text;
+    ASSERT_TRUE(cache.usable());
+    EXPECT_FALSE(cache.push("m", "x", "q"));
+    EXPECT_EQ(cache.head().message, "x");
+  }
+}
+
 TEST(PublishCacheSQL, UnusableHeadRecordsAreRemovedNotBlocking) {
   test_support::TempRoot root(false);
   AmqpCacheSQL cache;
@@ -122,6 +145,30 @@ TEST(PublishCacheSQL, UnusableHeadRecordsAreRemovedNotBlocking) {
   ASSERT_TRUE(error);
   EXPECT_NE(error->find("removed"), std::string::npos);
   EXPECT_EQ(cache.pop(), 0u);
+}
+
+// A message that is a number is never handed out, whatever it decodes to.
+TEST(PublishCacheSQL, HeadRecordsWhoseMessageIsANumberAreRemoved) {
+  test_support::TempRoot root(false);
+  std::string base = root.dir() + "/c";
+  // Columns without a type keep numbers as numbers.
+  std::ofstream(root.dir() + "/rows.sql")
+      << "CREATE TABLE publish(ID INTEGER PRIMARY KEY AUTOINCREMENT,MSGID,QUEUE,MESSAGE);\n"
+         "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m1','q',1234);\n"
+         "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m2','q',12.5);\n"
+         "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m3','q',-77);\n"
+         "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m4','q','dHdv');\n";
+  shell_output("sqlite3 " + base + ".db < " + root.dir() + "/rows.sql");
+  AmqpCacheSQL cache;
+  ASSERT_FALSE(cache.open(base));
+  PublishHead h = cache.head();
+  EXPECT_EQ(h.msgid, "m4");
+  EXPECT_EQ(h.message, "two");
+  auto error = cache.take_error();
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->find("(msgid 'm3'); it is removed"), std::string::npos) << *error;
+  EXPECT_EQ(cache.pop(), 0u);
+  EXPECT_EQ(shell_output("sqlite3 " + base + ".db 'SELECT COUNT(*) FROM publish'"), "0\n");
 }
 
 TEST(PublishCacheSQL, NotOpenedIsNotUsable) {
@@ -145,6 +192,42 @@ TEST(PublishCacheFile, MalformedLinesArePassedOverAndBadHeadsDropped) {
   EXPECT_TRUE(cache->take_error());
   EXPECT_EQ(cache->pop(), 0u);
   EXPECT_FALSE(std::filesystem::exists(root.dir() + "/c.publish.tmp"));
+}
+
+TEST(PublishCacheFile, IdsAndQueuesThatALineCannotHoldAreRefused) {
+  test_support::TempRoot root(false);
+  auto cache = make_publish_cache(0);
+  ASSERT_FALSE(cache->open(root.dir() + "/c"));
+  const std::pair<std::string, std::string> refused[] = {
+      {"a|b", "q"}, {"a", "q|r"}, {"a\nb", "q"}, {"a", "q\n"},
+      {std::string("a\0b", 3), "q"}, {"a", std::string("q\0", 2)},
+  };
+  for (const auto& [msgid, queue] : refused) EXPECT_TRUE(cache->push(msgid, "m", queue)) << msgid << queue;
+  ASSERT_FALSE(cache->push("ok", "m", "q"));
+  PublishHead h = cache->head();
+  EXPECT_EQ(h.msgid, "ok");
+  EXPECT_EQ(h.queue, "q");
+  EXPECT_EQ(cache->pop(), 0u);
+}
+
+// A bad head that cannot be dropped (the file cannot be rewritten: its ".tmp"
+// is a directory, which binds root too) ends head() with an error.
+TEST(PublishCacheFile, ABadHeadThatCannotBeDroppedIsReportedNotRetriedForEver) {
+  test_support::TempRoot root(false);
+  auto cache = make_publish_cache(0);
+  ASSERT_FALSE(cache->open(root.dir() + "/c"));
+  std::ofstream(root.dir() + "/c.publish") << "bad|q|***\ngood|q|dHdv\n";
+  std::filesystem::create_directory(root.dir() + "/c.publish.tmp");
+  PublishHead h = cache->head();
+  EXPECT_EQ(h.msgid, "");
+  auto error = cache->take_error();
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->find("cannot be removed"), std::string::npos) << *error;
+  // Once the file can be rewritten, the bad head goes and the good one comes.
+  std::filesystem::remove(root.dir() + "/c.publish.tmp");
+  h = cache->head();
+  EXPECT_EQ(h.msgid, "good");
+  EXPECT_EQ(h.message, "two");
 }
 
 }  // namespace
