@@ -263,12 +263,14 @@ PublishHead AmqpCacheSQL::head() {
     } catch (const std::exception&) {
       bad = "the head record of publish cache is not valid base64";
     }
-    // Only a damaged row has no message at all (an empty message is stored
-    // as ""), or a number for one. A blob holding base64 is read as its text.
+    // The cache stores every message as base64 text (an empty message as
+    // ""): a row without one, or with a number or a blob for it, is damaged.
     if (type == SQLITE_NULL)
       bad = "the head record of publish cache has no message";
     else if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
       bad = "the head record of publish cache has a number as its message";
+    else if (type == SQLITE_BLOB)
+      bad = "the head record of publish cache has a blob as its message";
     if (bad.empty() && (head.msgid.empty() || head.queue.empty()))
       bad = "the head record of publish cache has no message id or queue";
     if (bad.empty()) {

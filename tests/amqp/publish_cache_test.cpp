@@ -148,7 +148,7 @@ TEST(PublishCacheSQL, UnusableHeadRecordsAreRemovedNotBlocking) {
 }
 
 // A message that is a number is never handed out, whatever it decodes to.
-TEST(PublishCacheSQL, HeadRecordsWhoseMessageIsANumberAreRemoved) {
+TEST(PublishCacheSQL, HeadRecordsWhoseMessageIsANumberOrABlobAreRemoved) {
   test_support::TempRoot root(false);
   std::string base = root.dir() + "/c";
   // Columns without a type keep numbers as numbers.
@@ -157,6 +157,7 @@ TEST(PublishCacheSQL, HeadRecordsWhoseMessageIsANumberAreRemoved) {
          "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m1','q',1234);\n"
          "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m2','q',12.5);\n"
          "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m3','q',-77);\n"
+         "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m3b','q',CAST('dGhyZWU=' AS BLOB));\n"
          "INSERT INTO publish (MSGID,QUEUE,MESSAGE) VALUES ('m4','q','dHdv');\n";
   shell_output("sqlite3 " + base + ".db < " + root.dir() + "/rows.sql");
   AmqpCacheSQL cache;
@@ -166,7 +167,7 @@ TEST(PublishCacheSQL, HeadRecordsWhoseMessageIsANumberAreRemoved) {
   EXPECT_EQ(h.message, "two");
   auto error = cache.take_error();
   ASSERT_TRUE(error);
-  EXPECT_NE(error->find("(msgid 'm3'); it is removed"), std::string::npos) << *error;
+  EXPECT_NE(error->find("(msgid 'm3b'); it is removed"), std::string::npos) << *error;
   EXPECT_EQ(cache.pop(), 0u);
   EXPECT_EQ(shell_output("sqlite3 " + base + ".db 'SELECT COUNT(*) FROM publish'"), "0\n");
 }

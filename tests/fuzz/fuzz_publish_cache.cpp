@@ -11,12 +11,13 @@
 // message, separated by tabs.
 //
 // Promises: exactly the entries that are whole (a message id, a queue and a
-// message that is base64 as driver/base64.h describes it) are handed out, in
+// message stored as text that is base64 as driver/base64.h describes it) are handed out, in
 // their order and with the message decoded; after each, the count left is
 // the count of entries behind it; a damaged entry is never handed out; a
 // pushed message is refused or comes back as pushed.
 #include <sqlite3.h>
 
+#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@ namespace {
 
 struct Entry {
   std::optional<std::string> msgid, queue, message;  // as stored; nothing for NULL
+  bool message_is_text = true;  // false for a row whose message is a number or a blob
   bool operator==(const Entry&) const = default;
 };
 
@@ -74,7 +76,8 @@ struct Message {
 
 // The message of a whole entry.
 std::optional<Message> whole(const Entry& e) {
-  if (!e.msgid || !e.queue || !e.message || e.msgid->empty() || e.queue->empty()) return std::nullopt;
+  if (!e.msgid || !e.queue || !e.message || !e.message_is_text || e.msgid->empty() || e.queue->empty())
+    return std::nullopt;
   std::optional<std::string> bytes = decode_base64(*e.message);
   if (!bytes) return std::nullopt;
   return Message{*e.msgid, *e.queue, *bytes};
@@ -135,10 +138,26 @@ std::optional<std::vector<Entry>> db_entries(const std::string& path) {
             sqlite3_step(s) == SQLITE_ROW && column(s, 0) == "ok";
   sqlite3_finalize(s);
   if (!ok) return std::nullopt;
+  // The cache's own table: ID (an integer primary key), MSGID, QUEUE, MESSAGE.
+  std::string columns;
+  ok = sqlite3_prepare_v2(db.db, "PRAGMA table_info(publish);", -1, &s, nullptr) == SQLITE_OK;
+  while (ok && sqlite3_step(s) == SQLITE_ROW) {
+    std::string name = column(s, 1).value_or(""), type = column(s, 2).value_or("");
+    for (std::string* t : {&name, &type})
+      for (char& c : *t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    columns += name + (columns.empty() ? ":" + type + ":" + std::to_string(sqlite3_column_int(s, 5)) : "") + ",";
+  }
+  sqlite3_finalize(s);
+  if (!ok || columns != "ID:INTEGER:1,MSGID,QUEUE,MESSAGE,") return std::nullopt;
   ok = sqlite3_prepare_v2(db.db, "SELECT MSGID,QUEUE,MESSAGE FROM publish ORDER BY ID;", -1, &s, nullptr) ==
        SQLITE_OK;
   int rc = SQLITE_DONE;
-  while (ok && (rc = sqlite3_step(s)) == SQLITE_ROW) entries.push_back({column(s, 0), column(s, 1), column(s, 2)});
+  while (ok && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    // The type before reading: reading a value as text converts it.
+    const int message_type = sqlite3_column_type(s, 2);
+    entries.push_back({column(s, 0), column(s, 1), column(s, 2),
+                       message_type == SQLITE_TEXT || message_type == SQLITE_NULL});
+  }
   sqlite3_finalize(s);
   if (!ok || rc != SQLITE_DONE) return std::nullopt;
   return entries;
