@@ -22,8 +22,7 @@ AmqpClient::AmqpClient(std::string name, struct ev_loop* loop, AmqpMsgCallback& 
   // only once every record waiting on the daemon's queue has been cached:
   // caching overlaps the broker's commit instead of delaying the next one.
   ev_set_priority(&resend_idle_, EV_MAXPRI);
-  ev_prepare_init(&flush_prepare_, &AmqpClient::flush_cb);
-  reconnect_timer_.data = recreate_timer_.data = resend_idle_.data = flush_prepare_.data = this;
+  reconnect_timer_.data = recreate_timer_.data = resend_idle_.data = this;
 }
 
 AmqpClient::~AmqpClient() {
@@ -34,8 +33,6 @@ AmqpClient::~AmqpClient() {
   ev_timer_stop(loop_, &reconnect_timer_);
   ev_timer_stop(loop_, &recreate_timer_);
   ev_idle_stop(loop_, &resend_idle_);
-  ev_prepare_stop(loop_, &flush_prepare_);
-  if (auto error = cache_->flush()) spdlog::error("### AMQP publish cache: {}", *error);
 }
 
 std::string AmqpClient::cache_path() const {
@@ -164,14 +161,7 @@ void AmqpClient::publish_reply(const std::string& id, const std::string& message
   }
   if (auto error = cache_->push(id, message, reply_queue))
     spdlog::error("### AMQP {} publish cache: {}", id, *error);
-  ev_prepare_start(loop_, &flush_prepare_);
   kick_resend();
-}
-
-void AmqpClient::flush_cb(struct ev_loop* loop, ev_prepare* w, int) {
-  ev_prepare_stop(loop, w);
-  auto* self = static_cast<AmqpClient*>(w->data);
-  if (auto error = self->cache_->flush()) spdlog::error("### AMQP publish cache: {}", *error);
 }
 
 void AmqpClient::resend_cb(struct ev_loop*, ev_idle* w, int) {

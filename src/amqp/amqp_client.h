@@ -93,7 +93,6 @@ class AmqpClient {
   static void reconnect_cb(struct ev_loop*, ev_timer* w, int);
   static void recreate_cb(struct ev_loop*, ev_timer* w, int);
   static void resend_cb(struct ev_loop*, ev_idle* w, int);
-  static void flush_cb(struct ev_loop*, ev_prepare* w, int);
   void connect();
   void on_recreate_timer();
   void resend_head();
@@ -115,9 +114,5 @@ class AmqpClient {
   ev_timer recreate_timer_{};
   double recreate_delay_;
   ev_idle resend_idle_{};
-  // Brings what was pushed to disk before the loop waits again: one flush
-  // for every record taken from the daemon's queue in one pass, made while
-  // the broker commits the entry in flight.
-  ev_prepare flush_prepare_{};
   std::shared_ptr<AmqpWatcher> watcher_;
 };

@@ -8,11 +8,6 @@
 // cannot be decoded, has no message id, queue or message (NULL), or whose
 // message is a number, is removed (and reported through
 // take_error) so that it is never sent and cannot block the entries behind it.
-//
-// Every change is committed to the write-ahead log at once (a killed process
-// loses nothing); flush() brings the pushes to disk, one flush for all made
-// since the last one. Removals are not flushed: a removal lost to a power
-// failure sends its entry once more.
 #pragma once
 
 #include <sqlite3.h>
@@ -37,7 +32,6 @@ class AmqpCacheSQL : public AmqpPublishCache {
   void release_head() override;
   bool usable() override;
   std::optional<std::string> take_error() override;
-  std::optional<std::string> flush() override;
 
   std::string db_path() const { return path_ + ".db"; }
 
@@ -57,5 +51,4 @@ class AmqpCacheSQL : public AmqpPublishCache {
   std::string error_;
   SpinLock lock_;
   bool in_flight_ = false;
-  bool unflushed_ = false;  // pushed since the last flush
 };

@@ -40,10 +40,6 @@ class AmqpPublishCache {
   virtual bool usable() = 0;
   // The last error of head() and pop(), moved out.
   virtual std::optional<std::string> take_error() = 0;
-  // Brings the entries pushed since the last flush to disk, for a variant
-  // whose push() leaves that to it (one flush for several pushes); the error
-  // text, or nothing. A killed process loses no pushed entry either way.
-  virtual std::optional<std::string> flush() { return std::nullopt; }
 };
 
 // kind 0: the text file variant; kind 1: the SQLite variant; else nothing.
