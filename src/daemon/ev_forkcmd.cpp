@@ -245,7 +245,7 @@ void EvForkCmd::start_vm(const mq_vm_message& record, VmCommandWord word) {
   pending.pool = pool;
   pending.phase = PendingPhase::confirm;
   pending.deadline = now() + command_deadline_s(command.method, record.status, options_.deadlines);
-  pending.watch = WatchedProcess(pid);
+  pending.watch = platform::ProcessHandle(pid);
   unconfirmed_runs_.erase(vm_id);
   pending_.try_add(std::move(pending));
 }
@@ -276,7 +276,7 @@ void EvForkCmd::stop_vm(const mq_vm_message& record, VmCommandWord word) {
   pending.phase = PendingPhase::exit;
   pending.deadline = now() + command_deadline_s(method, record.status, options_.deadlines);
   if (pair.wrapper > 0) {
-    pending.watch = WatchedProcess(pair.wrapper);
+    pending.watch = platform::ProcessHandle(pair.wrapper);
     if (!pending.watch.signal(SIGTERM)) {
       send_cli_answer(record.reply_queue, vm_id, kStatusFailed,
                       fmt::format("Can't signal the VM wrapper pid={}: {}", pair.wrapper,
@@ -288,7 +288,7 @@ void EvForkCmd::stop_vm(const mq_vm_message& record, VmCommandWord word) {
   } else {
     // The hypervisor runs without its wrapper: the daemon stops it itself and
     // reports the end of the run once it is gone.
-    pending.watch = WatchedProcess(pair.bhyve);
+    pending.watch = platform::ProcessHandle(pair.bhyve);
     if (!pending.watch.signal(SIGTERM)) {
       send_cli_answer(record.reply_queue, vm_id, kStatusFailed,
                       fmt::format("Can't signal the hypervisor pid={}: {}", pair.bhyve,
@@ -339,8 +339,8 @@ void EvForkCmd::suspend_vm(const mq_vm_message& record, VmCommandWord word) {
   pending.pool = lookup.pool;
   pending.phase = PendingPhase::suspend;
   pending.deadline = now() + command_deadline_s("vms-suspend", record.status, options_.deadlines);
-  pending.watch = WatchedProcess(pid);
-  pending.wrapper = WatchedProcess(pair.wrapper);
+  pending.watch = platform::ProcessHandle(pid);
+  pending.wrapper = platform::ProcessHandle(pair.wrapper);
   pending.mark = word == VmCommandWord::suspend_pool ? SuspendMark::pool : SuspendMark::own;
   pending_.try_add(std::move(pending));
 }
@@ -383,7 +383,7 @@ bool EvForkCmd::start_again(PendingCommand& pending, const std::string& context)
   pending.pool = pool;
   pending.phase = PendingPhase::confirm;
   pending.deadline = now() + command_deadline_s(command.method, pending.timeout_s, options_.deadlines);
-  pending.watch = WatchedProcess(pid);
+  pending.watch = platform::ProcessHandle(pid);
   pending.gone_since = -1;
   pending.orphan_bhyve = 0;
   pending.kill_at = -1;
@@ -545,7 +545,7 @@ void EvForkCmd::check_pending() {
       pending->watch.signal(SIGKILL);
       pending->kill_at = -1;
     }
-    if (!pending->watch.empty() && pending->watch.ended()) {
+    if (pending->watch.valid() && pending->watch.ended()) {
       // Seen gone on two rounds: whatever it sent before it ended has been
       // taken from the queue by now.
       if (pending->gone_since < 0)
@@ -578,7 +578,7 @@ void EvForkCmd::on_watched_process_gone(PendingCommand& pending) {
           return 0;
         });
         if (pid > 0) {
-          pending.watch = WatchedProcess(pid);
+          pending.watch = platform::ProcessHandle(pid);
           return;
         }
       }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "daemon/vm_command_word.h"
-#include "daemon/watched_process.h"
+#include "platform/process_handle.h"
 #include "model/vm_state.h"
 
 enum class PendingPhase {
@@ -31,11 +31,11 @@ struct PendingCommand {
   double deadline = 0;  // loop time at which the watchdog gives the command up
   // The process whose end is noticed by polling: the forked wrapper or worker,
   // or the wrapper of a VM being stopped; empty for none.
-  WatchedProcess watch;
+  platform::ProcessHandle watch;
   double gone_since = -1;  // loop time the watched process was first seen gone
   // Suspend only.
   SuspendMark mark = SuspendMark::own;
-  WatchedProcess wrapper;  // the VM's wrapper, watched once the worker is done
+  platform::ProcessHandle wrapper;  // the VM's wrapper, watched once the worker is done
   bool worker_done = false;
   int32_t worker_status = 0;
   bool exit_seen = false;

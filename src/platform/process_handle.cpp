@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace platform {
@@ -38,8 +39,21 @@ void ProcessHandle::reset() {
 
 bool ProcessHandle::ended() const {
   if (fd_ < 0) return true;
+  // A pidfd becomes readable when its process has ended.
   pollfd p{fd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) != 0;
+  int n;
+  do {
+    n = ::poll(&p, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n != 0;
+}
+
+bool ProcessHandle::signal(int sig) const {
+  if (fd_ < 0) {
+    errno = ESRCH;
+    return false;
+  }
+  return ::syscall(SYS_pidfd_send_signal, fd_, sig, nullptr, 0) == 0;
 }
 
 }  // namespace platform

@@ -3,7 +3,8 @@
 // again by another process.
 //
 // Takes: a process id. Answers: a descriptor that becomes readable when the
-// process ends (for an event loop's io watcher), and whether it has ended.
+// process ends (for an event loop's io watcher), whether it has ended, and
+// sends signals that reach that very process or nobody.
 #pragma once
 
 #include <sys/types.h>
@@ -28,6 +29,9 @@ class ProcessHandle {
   int fd() const { return fd_; }
   // True once the process has ended (also when the handle is not valid).
   bool ended() const;
+  // Sends `sig` to the process; false (errno set) when it is gone or the
+  // handle is not valid.
+  bool signal(int sig) const;
 
  private:
   void reset();
